@@ -1,0 +1,97 @@
+// PDF output core: the byte-counting output channel with its newline rule,
+// number formatting, raw file copies, the memory text builder, object
+// numbering and framing, the cross-reference table and trailer, the string
+// pool, and the fixed objects at the start and end of every document.
+#pragma once
+
+#include <cstdint>
+
+#include "run_state.h"
+
+// --- Output channel -------------------------------------------------------
+
+// Opens the output for writing untranslated bytes; false if it cannot be.
+bool output_open(const char* path);
+
+// Flushes and closes the output; false if any write to it failed.
+bool output_close();
+
+// Writes out the buffer; a failed write stops the run (code 72).
+void output_flush();
+
+inline void output_put(int byte) {
+  OutputStream& out = run.output_file;
+  if (out.fill == io_buffer_size) output_flush();
+  out.buffer[out.fill++] = static_cast<unsigned char>(byte);
+  ++run.bytes_written;
+}
+
+// One character under the newline rule: a line feed is written as carriage
+// return plus line feed, and one directly after a written line feed is
+// dropped.
+inline void emit_char(int c) {
+  if (c == '\n') {
+    if (run.last_char_written == '\n') return;
+    output_put('\r');
+  }
+  output_put(c);
+  run.last_char_written = static_cast<signed char>(c);
+}
+
+// One byte unchanged; resets the newline memory.
+inline void emit_raw_byte(int byte) {
+  output_put(byte);
+  run.last_char_written = 0;
+}
+
+void emit_text(const char* text);
+void emit_int(int64_t value);    // decimal, "-" first when negative
+void emit_int10(int64_t value);  // at least ten digits with leading zeros
+
+// Closes an external file when its reader leaves, normally or by a stop.
+struct FileCloser {
+  std::FILE* file;
+  ~FileCloser() {
+    if (file) std::fclose(file);
+  }
+};
+
+// Opens an external file named in the input. A file that cannot be opened (or
+// is a directory) stops with `open_code` and message 19; the output file
+// itself stops with code 71.
+std::FILE* open_external_file(const char* path, int open_code);
+
+// Copies a whole external file as raw bytes; returns the byte count.
+int64_t copy_file_into_output(const char* path);
+
+// Memory text builder: appends at the cursor and leaves a zero byte there.
+void builder_put_text(const char* text, char*& cursor);
+void builder_put_int(int64_t value, char*& cursor);
+
+// --- Objects, cross-reference table, trailer --------------------------------
+
+// Begins object `next_object`: records its offset, writes the number,
+// " 0 obj\n" and `text`. Stops with code 48 beyond max_obj - 1.
+void begin_object(const char* text);
+void whole_object(const char* text);  // begin_object, then "\nendobj\n"
+void length_object(int64_t length);   // the length object of a stream
+int32_t reserve_object();             // takes a number, writes nothing
+void write_xref();
+void write_trailer();
+
+// --- String pool ------------------------------------------------------------
+
+// Stores a word escaped for a PDF literal string, with its zero byte.
+void pool_put_string(const char* text);
+
+// Reads a "[...]" string from the input and stores it the same way.
+void pool_read_bracketed();
+
+// Writes the pooled string at `offset` through the newline rule; returns the
+// offset just past its terminating zero (the next string of a record).
+int32_t emit_pool_string(int32_t offset);
+
+// --- Fixed document objects --------------------------------------------------
+
+void write_font_objects();
+void write_document_tail();

@@ -1,0 +1,225 @@
+// The run record: every setting, counter, flag and table of one run of the
+// compiler, all of fixed size. There is one process-wide instance, `run`;
+// it starts zeroed with the defaults below and nothing in it is ever freed.
+// Token values, fixed object numbers, limits and message indices live here
+// too, because every subsystem shares them.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+// Tokens delivered by next_token: -1 is the end of input, 0..255 a character
+// (an octal escape may also yield 256..511, which then reads like the token of
+// that value), and the six brackets follow the byte range.
+enum : int {
+  tok_end = -1,
+  tok_open_bracket = 256,   // [
+  tok_close_bracket = 257,  // ]
+  tok_open_brace = 258,     // {
+  tok_close_brace = 259,    // }
+  tok_open_angle = 260,     // <
+  tok_close_angle = 261,    // >
+};
+
+// Object numbers fixed for every document. Numbers from obj_first_dynamic on
+// are handed out in order of use.
+enum : int {
+  obj_catalog = 1,
+  obj_outline_root = 2,
+  obj_pages_root = 3,
+  obj_open_action = 4,
+  obj_viewer_preferences = 5,
+  obj_procset = 6,
+  obj_info = 7,
+  obj_font_resources = 8,
+  obj_first_font = 9,  // F1 .. F14 are 9 .. 22
+  obj_first_dynamic = 23,
+};
+
+// Limits. The names are the ones the messages tell the user to increase.
+constexpr int max_obj = 30000;          // object numbers 1 .. 29999
+constexpr int max_page = 10000;         // pages per document
+constexpr int pages_per_node = 300;     // pages under one intermediate node
+constexpr int max_page_node = 34;       // nodes for max_page pages
+constexpr int max_pict = 10000;         // picture numbers 0 .. 9999
+constexpr int max_placeable = 9999;     // placeable picture numbers 0 .. 9998
+constexpr int max_sound = 17;           // sound numbers 0 .. 16
+constexpr int max_text = 100000;        // string pool bytes
+constexpr int pool_reserve = 5;         // longest escape (4 bytes) + zero
+constexpr int max_pdfcmd = 1024;        // held-back operator bytes
+constexpr int deferred_size = 1100;     // room for a placement at the limit
+constexpr int max_inittext = 1024;      // initial text state bytes
+constexpr int max_sting = 256;          // characters in a word
+constexpr int max_outline = 10000;      // outline items
+constexpr int max_outline_level = 9;    // outline levels 1 .. 9
+constexpr int max_annot = 256;          // annotations per document
+constexpr int max_para = 5000;          // words in the annotation store
+constexpr int annot_store_room = 5007;  // a text or link record may end past
+constexpr int io_buffer_size = 1 << 16;
+
+// Indices into the message table. ORDER MESSAGES: keep in step with
+// message_table in src/driver/messages.cc.
+enum : int {
+  msg_no_errors = 0,
+  msg_usage = 1,
+  msg_cant_open_input = 2,
+  msg_cant_open_output = 3,
+  msg_bad_page_number = 4,
+  msg_too_many_pages = 5,
+  msg_too_many_objects = 6,
+  msg_unexpected_end = 7,
+  msg_too_many_pdf_commands = 8,
+  msg_not_in_page = 9,
+  msg_too_many_pictures = 10,
+  msg_error_in_string = 11,
+  msg_inittext_too_long = 12,
+  msg_picture_not_read = 13,
+  msg_too_many_outlines = 14,
+  msg_text_buffer_too_small = 15,
+  msg_annotation_only_in_page = 16,
+  msg_too_many_annotations = 17,
+  msg_unknown_command = 18,
+  msg_cant_open_external = 19,
+  msg_string_too_long = 20,
+  msg_error_reading_number = 21,
+  msg_paper_before_text = 22,
+  msg_no_action = 23,
+  msg_too_many_sounds = 24,
+  msg_too_many_parameters = 25,
+  msg_unknown_action = 26,
+  msg_too_many_outline_levels = 27,
+  msg_bad_gif = 28,
+  msg_never_29 = 29,
+  msg_never_30 = 30,
+  msg_sound_not_read = 31,
+  msg_picture_size_zero = 32,
+  msg_output_is_input = 33,
+  msg_cant_write_output = 34,
+  message_count = 35,
+};
+
+// Annotation record kinds and action kinds, as stored in the annotation store.
+enum AnnotKind : int32_t { annot_text = 0, annot_link = 1, annot_action = 2 };
+enum ActionKind : int32_t {
+  action_url = 1,
+  action_exec = 2,
+  action_sound = 3,
+  action_goto = 4,
+  action_first = 5,
+  action_prev = 6,
+  action_next = 7,
+  action_last = 8,
+  action_back = 9,
+  action_forward = 10,
+};
+
+// The input file, read through a window of its own so that no byte costs a
+// locked stdio call. `next` and `end` may also point at caller memory, with no
+// file behind them (in-process runs from a text held in memory).
+struct FileId {
+  uint64_t device, inode;
+  bool operator==(const FileId& other) const { return device == other.device && inode == other.inode; }
+};
+
+struct InputStream {
+  std::FILE* file;                       // null when not open
+  FileId id;                             // identity of the file
+  bool open;                             // a file or a memory text is attached
+  const unsigned char* next;             // next unread byte
+  const unsigned char* end;              // one past the last byte in the window
+  unsigned char buffer[io_buffer_size];  // the window over the file
+};
+
+// The output file behind one large buffer; every byte of it passes
+// emit_char or emit_raw_byte (see include/pdf.h).
+struct OutputStream {
+  std::FILE* file;                       // null when not open
+  int fill;                              // bytes waiting in buffer
+  bool failed;                           // a write to the file has failed
+  FileId id;                             // identity of the file
+  unsigned char buffer[io_buffer_size];
+};
+
+struct RunState {
+  // Driver.
+  InputStream input_file;             // the input text
+  int input_ended;                    // the last page ended at the end of input
+  int32_t page_tree_node[max_page_node];  // object of each block's Pages node
+
+  // Character source and tokens.
+  int current_char;                   // character most recently delivered
+  int lookahead_char;                 // next character, already read
+  int previous_char;                  // current_char before the latest advance
+  int line_number = 1;                // counts line feeds as they are read
+  int in_command;                     // between a "<" and a ">" token
+
+  // Output channel.
+  OutputStream output_file;           // the PDF being written
+  int64_t bytes_written;              // bytes in the file so far, CR LF counted
+  int last_char_written;              // last text character, 0 after raw bytes
+
+  // Objects.
+  int32_t next_object = 1;            // number the next object will get
+  int64_t xref_offset[max_obj];       // file offset of each object; 0: xref
+
+  // String pool: escaped string bodies, each ended by a zero byte.
+  unsigned char string_pool[max_text + pool_reserve];
+  int32_t pool_length;                // bytes in use
+
+  // Content stream and text state of the page being composed.
+  int stream_open;                    // the content stream is begun
+  int64_t stream_start;               // bytes_written after the stream line
+  int text_open;                      // a BT text object is open
+  int string_open;                    // a "(" string operand is open
+  int text_state_emitted;             // the page's initial text state is out
+  int inittext_set;                   // inittext_buffer holds the text state
+  unsigned char inittext_buffer[max_inittext + 2];
+  unsigned char deferred_buffer[deferred_size];  // held back until after ET
+  int32_t deferred_length;            // bytes in deferred_buffer
+  int32_t lines_on_page;              // line feeds written on this page
+  int32_t lines_per_page;             // 0: derived from the paper height
+
+  // Pages.
+  int32_t page_count;                 // page objects written so far
+  int32_t page_object[max_page];      // object number of each page, 0-based
+  int32_t page_image_use[max_placeable];  // image object to list, 0: none
+  int32_t page_image_low;             // lowest picture listed on the page
+  int32_t page_image_high;            // one past the highest (0: none listed)
+
+  // Settings.
+  int32_t paper_width = 595;          // points
+  int32_t paper_height = 842;         // points
+  int32_t rotate;                     // degrees, written when not 0
+  int32_t fullscreen_duration;        // 0 off, >0 seconds per page, -1 no timer
+
+  // Registered media.
+  int32_t image_object[max_pict];     // image XObject number, 0: none
+  int32_t image_width[max_pict];      // pixels
+  int32_t image_height[max_pict];     // pixels
+  int32_t sound_object[max_sound];    // sound object number, 0: none
+
+  // Outline items: level, 1-based page, title offset in the pool.
+  int32_t outline_item[max_outline][3];
+  int32_t outline_count;
+
+  // Annotations: records back to back in annot_store (layout in
+  // src/navigation/annotations.cc).
+  int32_t annot_store[annot_store_room];
+  int32_t annot_store_length;
+  int32_t annotation_start[max_annot];  // store index of each record
+  int32_t annotation_count;
+  int32_t page_first_annotation;      // index of the page's first annotation
+  int32_t page_annotation_count;      // annotations recorded on this page
+  int32_t page_action_count;          // their actions
+};
+
+extern RunState run;
+
+// Puts `run` back to its start values (a fresh run in the same process).
+void reset_run_state();
+
+// 32-bit arithmetic that wraps modulo 2^32, as the input language's numbers do.
+inline int32_t wrap32(int64_t value) { return static_cast<int32_t>(static_cast<uint32_t>(value)); }
+inline int32_t wrap_add(int32_t a, int32_t b) { return wrap32(int64_t{a} + b); }
+inline int32_t wrap_sub(int32_t a, int32_t b) { return wrap32(int64_t{a} - b); }
+inline int32_t wrap_neg(int32_t a) { return wrap32(-int64_t{a}); }

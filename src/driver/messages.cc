@@ -1,0 +1,42 @@
+// The console texts, spelling as the users have always seen it.
+#include "driver.h"
+#include "run_state.h"
+
+// ORDER MESSAGES: indexed by the msg_ constants of include/run_state.h.
+const char* const message_table[message_count] = {
+    "no errors",
+    "usage: kestrin infile outfile",
+    "can't open input file",
+    "can't open output file",
+    "bad page number",
+    "too many pages (increase max_page)",
+    "too many objects (increase max_obj)",
+    "unexpected end of input file",
+    "too many pdf commands (increase max_pdfcmd)",
+    "jpg or sound command not allowed if in page",
+    "too many pictures (increase max_pict)",
+    "error in string",
+    "inittext to long (increase max_inittext)",
+    "picture must be read in before output",
+    "to many outlines (increase max_outline)",
+    "text buffer too small (increase max_text)",
+    "text/link/action annontation only if in page",
+    "too many annotations (increase max_annot)",
+    "unknown ctrl command",
+    "can't open external file",
+    "string to long (increase max_sting)",
+    "error reading number",
+    "paper command only before any text output",
+    "no action in annotation",
+    "to many sounds (increase max_sound)",
+    "to many parameters (increase max_para)",
+    "unknown action command",
+    "to many outline levels (increas max_outline_level)",
+    "gif file not found or unsupported format (only 256 colors!)",
+    "you never should read this",
+    "you never should read this",
+    "sound must be read in before output",
+    "picture size is 0",
+    "output file is also an input file",
+    "can't write output file",
+};

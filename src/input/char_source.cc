@@ -1,0 +1,70 @@
+// Character source: the input file as characters with one of lookahead.
+//
+// Every carriage return is dropped; a line feed raises line_number when it is
+// read into the lookahead, one step before it is delivered, so a stop raised
+// at the last character of a line reports the next line. Inside a command
+// group, a "*" not preceded by a backslash opens a comment that runs to the
+// next "*"; the character after the comment is delivered in its place and is
+// not itself tested for a comment.
+#include <sys/stat.h>
+
+#include <cstring>
+
+#include "driver.h"
+#include "input.h"
+
+std::FILE* open_for_reading(const char* path, FileId* id) {
+  std::FILE* file = std::fopen(path, "rb");
+  if (!file) return nullptr;
+  struct stat info;
+  if (fstat(fileno(file), &info) != 0 || S_ISDIR(info.st_mode)) {
+    std::fclose(file);
+    return nullptr;
+  }
+  if (id) *id = FileId{static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
+  return file;
+}
+
+bool input_open_file(const char* path) {
+  InputStream& in = run.input_file;
+  in.file = open_for_reading(path, &in.id);
+  if (!in.file) return false;
+  in.open = true;
+  in.next = in.end = in.buffer;
+  return true;
+}
+
+void input_open_memory(const unsigned char* text, size_t size) {
+  InputStream& in = run.input_file;
+  in.file = nullptr;
+  in.open = true;
+  in.next = text;
+  in.end = text + size;
+}
+
+void input_close() {
+  InputStream& in = run.input_file;
+  if (in.file) std::fclose(in.file);
+  in.file = nullptr;
+  in.open = false;
+  in.next = in.end = nullptr;
+}
+
+int input_refill() {
+  InputStream& in = run.input_file;
+  if (!in.file) return -1;
+  size_t got = std::fread(in.buffer, 1, sizeof in.buffer, in.file);
+  if (got == 0) return -1;  // end of file, or a read error taken as the end
+  in.next = in.buffer + 1;
+  in.end = in.buffer + got;
+  return in.buffer[0];
+}
+
+void skip_comment() {
+  for (;;) {
+    int c = read_raw_char();
+    if (c == '*') break;
+    if (c < 0) fatal_error(57, msg_unexpected_end);
+  }
+  run.current_char = read_raw_char();
+}

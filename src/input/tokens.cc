@@ -1,0 +1,117 @@
+// Tokens, words and numbers.
+//
+//   [ { < > } ]    bracket tokens 256..261; "<" and ">" switch in_command
+//   \f \n \r       form feed, line feed, carriage return
+//   \d \dd \ddd    octal character code, not reduced to 8 bits (up to 511)
+//   \x             the character x itself, brackets and backslash included
+//
+// Blank rules: outside commands one blank or line feed right before an
+// opening bracket is dropped; one blank or line feed right after a closing
+// bracket is dropped everywhere; and a ">" that follows any character other
+// than a blank gets a blank delivered before it, so a word written against
+// ">" still ends at a blank.
+#include "input.h"
+
+#include "driver.h"
+
+namespace {
+
+bool is_octal_digit(int c) { return c >= '0' && c <= '7'; }
+
+// Drops one blank or line feed that directly follows a closing bracket.
+void drop_blank_after_closer() {
+  if (run.lookahead_char == ' ' || run.lookahead_char == '\n') next_char();
+}
+
+int read_escape() {
+  int esc = next_char();
+  switch (esc) {
+    case 'f': return 12;
+    case 'n': return 10;
+    case 'r': return 13;
+    default: break;
+  }
+  if (!is_octal_digit(esc)) return esc;  // the character itself, -1 included
+  int value = esc - '0';
+  for (int digits = 1; digits < 3 && is_octal_digit(run.lookahead_char); ++digits)
+    value = value * 8 + (next_char() - '0');
+  return value;
+}
+
+}  // namespace
+
+int next_token() {
+  if (run.lookahead_char == '>' && run.current_char != ' ') {  // blank before ">"
+    run.current_char = ' ';
+    return ' ';
+  }
+  int ch = next_char();
+  if ((ch == ' ' || ch == '\n') && !run.in_command) {  // blank before an opener?
+    int ahead = run.lookahead_char;
+    if (ahead == '[' || ahead == '{' || ahead == '<') ch = next_char();
+  }
+  switch (ch) {
+    case '[': return tok_open_bracket;
+    case ']': drop_blank_after_closer(); return tok_close_bracket;
+    case '{': return tok_open_brace;
+    case '}': drop_blank_after_closer(); return tok_close_brace;
+    case '<': run.in_command = 1; return tok_open_angle;
+    case '>':
+      run.in_command = 0;
+      drop_blank_after_closer();
+      return tok_close_angle;
+    case '\\': return read_escape();
+    default: return ch;
+  }
+}
+
+int read_word(char* word) {
+  int t;
+  do {
+    t = next_token();
+    if (t >= 256) {
+      word[0] = 0;
+      return t;
+    }
+    if (t == tok_end) fatal_error(62, msg_unexpected_end);
+  } while (t <= ' ');
+  int length = 0;
+  for (;;) {
+    if (length == max_sting) fatal_error(58, msg_string_too_long);
+    word[length++] = static_cast<char>(t);
+    t = next_token();
+    if (t >= 256 || t <= ' ') {
+      word[length] = 0;
+      return t >= 256 ? t : 0;
+    }
+  }
+}
+
+int32_t read_number() {
+  int t;
+  do {
+    t = next_token();
+    if (t >= 256) fatal_error(59, msg_error_reading_number);
+    if (t == tok_end) fatal_error(63, msg_unexpected_end);
+  } while (t <= ' ');
+  int32_t sign = 1;
+  if (t == '-') {
+    sign = -1;
+    t = next_token();
+    if (t >= 256) fatal_error(59, msg_error_reading_number);
+  }
+  uint32_t value = 0;  // wraps modulo 2^32 on long digit strings
+  while (t > ' ') {
+    if (t >= 256) fatal_error(60, msg_error_reading_number);
+    if (t < '0' || t > '9') fatal_error(61, msg_error_reading_number);
+    value = value * 10 + static_cast<uint32_t>(t - '0');
+    t = next_token();
+  }
+  return wrap32(int64_t{sign} * static_cast<int32_t>(value));
+}
+
+int words_equal(const char* a, const char* b) {
+  for (; *a == *b; ++a, ++b)
+    if (*a == 0) return 1;
+  return 0;
+}

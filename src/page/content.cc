@@ -1,0 +1,111 @@
+// Content stream and text state.
+//
+// A page has one content stream, begun lazily at the first thing the page
+// writes (or at its end), and at most one text object. While the stream is
+// open no other object may be begun, so its number S is followed by its
+// length S+1, the page object S+2 and the resources S+3.
+//
+// Shape of a stream: "{" blocks and picture operators that come before the
+// page's first text; BT, the initial text state, the text with its T* moves
+// and "[" blocks; ") Tj" if a string is open, ET, and the operators held back
+// while the text object was open; endstream.
+#include "driver.h"
+#include "input.h"
+#include "page.h"
+#include "pdf.h"
+
+void open_content_stream() {
+  if (run.stream_open) return;
+  run.stream_open = 1;
+  begin_object("<< /Length ");
+  emit_int(run.next_object);
+  emit_text(" 0 R >>\nstream\n");
+  run.stream_start = run.bytes_written;
+  run.text_state_emitted = 0;
+  run.page_first_annotation = run.annotation_count;
+  run.page_annotation_count = 0;
+  run.page_action_count = 0;
+  run.lines_on_page = 0;
+}
+
+// The default text state: Courier 12 points, 12 points of leading, the first
+// baseline 25 points from the left and 31 below the top.
+static void build_default_text_state() {
+  char* cursor = reinterpret_cast<char*>(run.inittext_buffer);
+  builder_put_text("/F1 12 Tf 25 ", cursor);
+  builder_put_int(wrap_sub(run.paper_height, 31), cursor);
+  builder_put_text(" Td 12 TL\n", cursor);
+}
+
+void open_text_object() {
+  open_content_stream();
+  if (run.text_open) return;
+  run.text_open = 1;
+  emit_text("BT\n");
+  if (run.text_state_emitted) return;
+  run.text_state_emitted = 1;
+  if (!run.inittext_set) {  // built once per run, unless inittext replaces it
+    run.inittext_set = 1;
+    build_default_text_state();
+  }
+  if (run.lines_per_page == 0) run.lines_per_page = wrap_sub(run.paper_height, 50) / 12;
+  emit_text(reinterpret_cast<const char*>(run.inittext_buffer));
+}
+
+void close_text_object() {
+  if (run.string_open) {
+    run.string_open = 0;
+    emit_text(") Tj ");
+  }
+  if (run.text_open) {
+    run.text_open = 0;
+    emit_text("\nET\n");
+  }
+  for (int32_t i = 0; i < run.deferred_length; ++i) emit_char(run.deferred_buffer[i]);
+  run.deferred_length = 0;
+}
+
+void close_content_stream() {
+  if (!run.stream_open) open_content_stream();  // every page gets a stream
+  run.stream_open = 0;
+  close_text_object();
+  int64_t length = run.bytes_written - run.stream_start;
+  emit_text("endstream\nendobj\n");
+  length_object(length);
+}
+
+// Copies block tokens up to `closer` through the channel, each as one byte;
+// the end of input stops with `end_code`.
+static void emit_block(int closer, int end_code) {
+  for (int t = next_token(); t != closer; t = next_token()) {
+    if (t == tok_end) fatal_error(end_code, msg_unexpected_end);
+    emit_char(t & 0xFF);
+  }
+  emit_char('\n');
+}
+
+void copy_raw_block() {
+  if (run.string_open) {
+    run.string_open = 0;
+    emit_text(") Tj ");
+  }
+  open_text_object();
+  emit_block(tok_close_bracket, 10);
+}
+
+void copy_deferred_block() {
+  open_content_stream();
+  if (!run.text_open) {
+    emit_block(tok_close_brace, 13);
+    return;
+  }
+  // Held back until the text object ends: up to max_pdfcmd bytes of content,
+  // and the closing line feed may take one more.
+  for (int t = next_token(); t != tok_close_brace; t = next_token()) {
+    if (t == tok_end) fatal_error(11, msg_unexpected_end);
+    if (run.deferred_length >= max_pdfcmd) fatal_error(12, msg_too_many_pdf_commands);
+    run.deferred_buffer[run.deferred_length++] = static_cast<unsigned char>(t);
+  }
+  if (run.deferred_length >= max_pdfcmd + 1) fatal_error(12, msg_too_many_pdf_commands);
+  run.deferred_buffer[run.deferred_length++] = '\n';
+}

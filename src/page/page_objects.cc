@@ -1,0 +1,103 @@
+// Page objects and the page tree.
+//
+// After a page's stream S and its length S+1, the page object is S+2 and its
+// resources S+3; S+4 onward are kept for the page's annotations, each action
+// annotation followed by its actions, written at the end of the document.
+// The tree has two levels: the root (object 3) over one node per block of 300
+// pages, whose numbers the document loop reserves before each block's first
+// page.
+#include "driver.h"
+#include "page.h"
+#include "pdf.h"
+
+// The /XObject list of the resources: every picture used on the page, by
+// increasing number; each entry is cleared as it is listed.
+static void write_page_images() {
+  if (run.page_image_high == 0) return;
+  emit_text("/XObject << ");
+  for (int32_t k = run.page_image_low; k < run.page_image_high; ++k) {
+    if (run.page_image_use[k] == 0) continue;
+    emit_text("/Im");
+    emit_int(k);
+    emit_text(" ");
+    emit_int(run.page_image_use[k]);
+    emit_text(" 0 R ");
+    run.page_image_use[k] = 0;
+  }
+  emit_text(">>\n");
+  run.page_image_low = run.page_image_high = 0;
+}
+
+// The /Annots list: the numbers the annotation commands gave the page's
+// annotations, S+4 on, each action annotation's actions skipped.
+static void write_page_annotations() {
+  if (run.page_annotation_count == 0) return;
+  emit_text("/Annots [");
+  int32_t number = run.next_object + 1;
+  for (int32_t i = 0; i < run.page_annotation_count; ++i) {
+    emit_int(number);
+    emit_text(" 0 R ");
+    const int32_t* record = run.annot_store + run.annotation_start[run.page_first_annotation + i];
+    number += 1;
+    if (record[0] == annot_action) number += record[8];
+  }
+  emit_text("]\n");
+}
+
+void write_page_object() {
+  if (run.page_count >= max_page) fatal_error(8, msg_too_many_pages);
+  run.page_object[run.page_count] = run.next_object;
+  begin_object("<<\n/Type /Page\n/Parent ");
+  emit_int(run.page_tree_node[run.page_count / pages_per_node]);
+  run.page_count += 1;
+  emit_text(" 0 R\n/Resources ");
+  emit_int(run.next_object);
+  emit_text(" 0 R");
+  if (run.rotate != 0) {
+    emit_text("\n/Rotate ");
+    emit_int(run.rotate);
+  }
+  if (run.fullscreen_duration > 0) {
+    emit_text("\n/Dur ");
+    emit_int(run.fullscreen_duration);
+  }
+  emit_text("\n/MediaBox [0 0 ");
+  emit_int(run.paper_width);
+  emit_text(" ");
+  emit_int(run.paper_height);
+  emit_text("]\n/Contents ");
+  emit_int(run.next_object - 3);
+  emit_text(" 0 R\n");
+  write_page_annotations();
+  emit_text(">>\nendobj\n");
+
+  begin_object("<<\n/Font 8 0 R\n/ProcSet 6 0 R\n");
+  write_page_images();
+  emit_text(">>\nendobj\n");
+
+  // Skip the numbers the page's annotations and actions will be written under.
+  run.next_object += run.page_annotation_count + run.page_action_count;
+  if (run.next_object > max_obj) fatal_error(9, msg_too_many_objects);
+}
+
+void write_page_tree() {
+  begin_object("<<\n/Type /Pages\n/Count ");
+  emit_int(run.page_count);
+  emit_text("\n/Kids [");
+  for (int32_t b = 0; b < (run.page_count + pages_per_node - 1) / pages_per_node; ++b) {
+    emit_int(run.page_tree_node[b]);
+    emit_text(" 0 R ");
+  }
+  emit_text("]\n>>\nendobj\n");
+  for (int32_t j = 0; j < run.page_count; ++j) {
+    if (j % pages_per_node == 0) {
+      run.next_object = run.page_tree_node[j / pages_per_node];
+      begin_object("<<\n/Type /Pages\n/Parent 3 0 R\n/Count ");
+      emit_int(run.page_count - j < pages_per_node ? run.page_count - j : pages_per_node);
+      emit_text("\n/Kids [");
+    }
+    emit_int(run.page_object[j]);
+    emit_text(" 0 R ");
+    if ((j + 1) % pages_per_node == 0 || j + 1 == run.page_count) emit_text("]\n>>\nendobj\n");
+  }
+}

@@ -1,0 +1,118 @@
+// Output channel: every byte of the PDF passes here and is counted in
+// bytes_written, the offset the object table records.
+//
+// The newline rule: text is composed with the line feed as line end; the
+// channel writes each line feed as CR LF and drops a line feed that directly
+// follows a written line feed, so the text path never writes a blank line.
+// Raw bytes (copied files, GIF data) pass unchanged and reset that memory.
+#include <sys/stat.h>
+
+#include <cstring>
+
+#include "driver.h"
+#include "input.h"
+#include "pdf.h"
+
+bool output_open(const char* path) {
+  OutputStream& out = run.output_file;
+  out.file = std::fopen(path, "wb");
+  if (!out.file) return false;
+  std::setvbuf(out.file, nullptr, _IONBF, 0);  // the channel buffers itself
+  struct stat info;
+  if (fstat(fileno(out.file), &info) == 0)
+    out.id = FileId{static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
+  out.fill = 0;
+  out.failed = false;
+  return true;
+}
+
+// Writes the buffer out; false on a failed write.
+static bool write_buffer() {
+  OutputStream& out = run.output_file;
+  int fill = out.fill;
+  out.fill = 0;
+  if (fill > 0 && std::fwrite(out.buffer, 1, fill, out.file) != static_cast<size_t>(fill))
+    out.failed = true;
+  return !out.failed;
+}
+
+void output_flush() {
+  if (!write_buffer()) fatal_error(72, msg_cant_write_output);
+}
+
+bool output_close() {
+  OutputStream& out = run.output_file;
+  if (!out.file) return true;
+  bool ok = write_buffer();
+  if (std::fclose(out.file) != 0) ok = false;
+  out.file = nullptr;
+  return ok;
+}
+
+void emit_text(const char* text) {
+  for (; *text; ++text) emit_char(static_cast<unsigned char>(*text));
+}
+
+// Writes `value` in decimal into `text` ("-" first when negative, at least
+// `min_digits` digits, the most negative value included); returns the length.
+static int format_int(int64_t value, int min_digits, char* text) {
+  uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+  char digits[24];
+  int count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0 || count < min_digits);
+  int length = 0;
+  if (value < 0) text[length++] = '-';
+  while (count > 0) text[length++] = digits[--count];
+  return length;
+}
+
+static void emit_formatted(int64_t value, int min_digits) {
+  char text[24];
+  int length = format_int(value, min_digits, text);
+  for (int i = 0; i < length; ++i) emit_char(text[i]);
+}
+
+void emit_int(int64_t value) { emit_formatted(value, 1); }
+void emit_int10(int64_t value) { emit_formatted(value, 10); }
+
+std::FILE* open_external_file(const char* path, int open_code) {
+  FileId id;
+  std::FILE* file = open_for_reading(path, &id);
+  if (!file) fatal_error(open_code, msg_cant_open_external);
+  if (run.output_file.file && id == run.output_file.id) {
+    std::fclose(file);
+    fatal_error(71, msg_output_is_input);
+  }
+  return file;
+}
+
+int64_t copy_file_into_output(const char* path) {
+  FileCloser source{open_external_file(path, 49)};
+  OutputStream& out = run.output_file;
+  int64_t start = run.bytes_written;
+  // Read straight into the free part of the channel's buffer: the same bytes
+  // and count as a byte-by-byte copy, without a per-byte call.
+  for (;;) {
+    if (out.fill == io_buffer_size) output_flush();
+    size_t room = static_cast<size_t>(io_buffer_size - out.fill);
+    size_t got = std::fread(out.buffer + out.fill, 1, room, source.file);
+    if (got == 0) break;  // end of file, or a read error taken as the end
+    out.fill += static_cast<int>(got);
+    run.bytes_written += static_cast<int64_t>(got);
+    run.last_char_written = 0;
+  }
+  return run.bytes_written - start;
+}
+
+void builder_put_text(const char* text, char*& cursor) {
+  while (*text) *cursor++ = *text++;
+  *cursor = 0;
+}
+
+void builder_put_int(int64_t value, char*& cursor) {
+  cursor += format_int(value, 1, cursor);
+  *cursor = 0;
+}

@@ -1,0 +1,83 @@
+// The binary as a user runs it: console text, exit status, files left behind.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "test_support.h"
+
+namespace {
+
+bool exists(const std::string& path) {
+  struct stat info;
+  return lstat(path.c_str(), &info) == 0;
+}
+
+void expect_stop_line(const ProcessResult& result, int line, int code, int message) {
+  EXPECT_EQ(result.out, stop_text(line, code, message));
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.status, 1);
+}
+
+}  // namespace
+
+// A wrong argument count must fail visibly (status 1) and create nothing.
+TEST(CommandLine, WrongArgumentCountPrintsUsage) {
+  expect_stop_line(run_binary({}), 1, 1, msg_usage);
+  expect_stop_line(run_binary({"in.txt"}), 1, 1, msg_usage);
+  write_file(scratch_path("in.txt"), "text\n");
+  expect_stop_line(run_binary({"in.txt", "out.pdf", "extra"}), 1, 1, msg_usage);
+  EXPECT_FALSE(exists(scratch_path("out.pdf")));
+}
+
+TEST(CommandLine, MissingInputStopsBeforeOutputExists) {
+  expect_stop_line(run_binary({"missing.txt", "out.pdf"}), 1, 2, msg_cant_open_input);
+  EXPECT_FALSE(exists(scratch_path("out.pdf")));
+}
+
+// A directory opens with fopen on Linux; it must still count as unopenable.
+TEST(CommandLine, DirectoryAsInputCannotBeOpened) {
+  mkdir(scratch_path("folder").c_str(), 0755);
+  expect_stop_line(run_binary({"folder", "out.pdf"}), 1, 2, msg_cant_open_input);
+}
+
+// Priming reads the first character ahead, so a leading line feed is counted.
+TEST(CommandLine, UnopenableOutputReportsLineAfterPriming) {
+  write_file(scratch_path("in.txt"), "\nsecond line\n");
+  expect_stop_line(run_binary({"in.txt", "no/such/dir/out.pdf"}), 2, 3, msg_cant_open_output);
+}
+
+// Opening the output truncates it: an output naming the input must be refused
+// first, also through a symbolic link, and the input must keep every byte.
+TEST(CommandLine, OutputNamingTheInputIsRefused) {
+  const std::string text = "precious text\nsecond line\n";
+  write_file(scratch_path("in.txt"), text);
+  expect_stop_line(run_binary({"in.txt", "in.txt"}), 1, 68, msg_output_is_input);
+  EXPECT_EQ(read_file(scratch_path("in.txt")), text);
+
+  ASSERT_EQ(symlink("in.txt", scratch_path("link.pdf").c_str()), 0);
+  expect_stop_line(run_binary({"in.txt", "link.pdf"}), 1, 68, msg_output_is_input);
+  EXPECT_EQ(read_file(scratch_path("in.txt")), text);
+
+  ASSERT_EQ(link(scratch_path("in.txt").c_str(), scratch_path("hard.pdf").c_str()), 0);
+  expect_stop_line(run_binary({"hard.pdf", "in.txt"}), 1, 68, msg_output_is_input);
+  EXPECT_EQ(read_file(scratch_path("in.txt")), text);
+}
+
+// A full disk must not be reported as "no errors".
+TEST(CommandLine, WriteFailureIsReported) {
+  write_file(scratch_path("in.txt"), "some text\n");
+  ProcessResult result = run_binary({"in.txt", "/dev/full"});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "");
+  EXPECT_NE(result.out.find("(72)  can't write output file\n"), std::string::npos) << result.out;
+}
+
+TEST(CommandLine, SuccessfulRunPrintsNoErrors) {
+  write_file(scratch_path("in.txt"), "Hello\nWorld\n");
+  ProcessResult result = run_binary({"in.txt", "out.pdf"});
+  EXPECT_EQ(result.out, "\nno errors\n");
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.status, 0);
+  std::string pdf = read_file(scratch_path("out.pdf"));
+  EXPECT_EQ(pdf.substr(0, 14), std::string("%PDF-1.2\r\n%\x88\x89\x8A", 14));
+  EXPECT_EQ(pdf.substr(pdf.size() - 7), "%%EOF\r\n");
+}
