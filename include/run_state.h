@@ -201,6 +201,7 @@ struct RunState {
   // Outline items: level, 1-based page, title offset in the pool.
   int32_t outline_item[max_outline][3];
   int32_t outline_count;
+  int32_t first_outline_object;       // number of the first item, in the tail
 
   // Annotations: records back to back in annot_store (layout in
   // src/navigation/annotations.cc).

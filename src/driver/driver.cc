@@ -13,8 +13,10 @@
 
 #include <new>
 
+#include "commands.h"
 #include "driver.h"
 #include "input.h"
+#include "page.h"
 #include "pdf.h"
 
 RunState run;
@@ -75,8 +77,14 @@ int finish_run(Stop stop) {
 }  // namespace
 
 void run_document() {
-  while (next_token() != tok_end) {
+  write_font_objects();
+  while (!run.input_ended) {
+    if (run.page_count % pages_per_node == 0)  // a block of 300 pages starts
+      run.page_tree_node[run.page_count / pages_per_node] = reserve_object();
+    compose_page();
+    write_page_object();
   }
+  write_document_tail();
 }
 
 int run_kestrin(int argc, const char* const* argv) {

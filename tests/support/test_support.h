@@ -30,8 +30,11 @@ struct CompileResult {
   int status;           // exit status
 };
 
-// Compiles `input` in-process from a scratch file to a scratch output.
-CompileResult compile(const std::string& input, const std::string& name = "doc");
+// Compiles `input` in-process from a scratch file to a scratch output. A
+// document that ends in "no errors" then goes through the PDF readers, unless
+// `readers` is false (for content that is deliberately not valid operators).
+CompileResult compile(const std::string& input, const std::string& name = "doc",
+                      bool readers = true);
 
 // Runs the built kestrin binary with these arguments in the scratch directory.
 struct ProcessResult {
@@ -56,3 +59,22 @@ void check_with_readers(const std::string& pdf_path, int pages);
 
 // Output of a shell command (stdout and stderr together) and its status.
 int run_shell(const std::string& command, std::string* output);
+
+// Lines joined with CR LF after each, as the channel writes them.
+std::string crlf(const std::vector<std::string>& lines);
+
+// The bytes between "stream\r\n" and "endstream" of object `number`.
+std::string stream_of(const std::string& pdf, int number);
+
+// The text of object `number`, from "N 0 obj" through "endobj\r\n".
+std::string object_text(const std::string& pdf, int number);
+
+// The cross-reference table and trailer for a document whose objects are in
+// `body` (header included), with offsets found in it; `size` is /Size.
+std::string xref_and_trailer(const std::string& body, int size);
+
+// Runs `input` and expects the stop line; returns the result.
+CompileResult compile_expecting_stop(const std::string& input, int line, int code, int message);
+
+// Runs the built kestrin binary with these arguments in directory `dir`.
+ProcessResult run_binary_in(const std::string& dir, const std::vector<std::string>& args);

@@ -1,0 +1,20 @@
+// Commands: the command-group interpreter, the settings commands and the
+// placing of registered pictures. Every handler is called by the interpreter
+// right after its command word and reads its own arguments.
+#pragma once
+
+#include "run_state.h"
+
+// Reads a command group after its "<" token, up to and including ">".
+void run_command_group();
+
+// Settings.
+void command_paper();       // width height
+void command_rotate();      // degrees
+void command_inittext();    // [operators]
+void command_lines();       // lines per page
+void command_fullscreen();  // seconds per page; 0: full screen without timer
+
+// Pictures on the current page.
+void command_pict();       // picture: listed in the page's resources
+void command_pict_plus();  // picture x y width height: listed and drawn

@@ -1,0 +1,45 @@
+// Command groups: "<" word arguments word arguments ... ">".
+//
+// Each word is looked up, whole and case-sensitive, in the table below, in
+// its order; the handler reads its own arguments. A word that names no
+// command is written to the console and stops the run.
+#include "commands.h"
+#include "driver.h"
+#include "input.h"
+
+namespace {
+
+struct Command {
+  const char* word;
+  void (*handler)();
+};
+
+const Command command_table[] = {
+    {"paper", command_paper},
+    {"rotate", command_rotate},
+    {"inittext", command_inittext},
+    {"lines", command_lines},
+    {"fullscreen", command_fullscreen},
+};
+
+}  // namespace
+
+void run_command_group() {
+  char word[word_buffer_size];
+  for (;;) {
+    // A word that ends right at ">" (after a comment) closes the group unrun.
+    if (read_word(word) == tok_close_angle) return;
+    const Command* found = nullptr;
+    for (const Command& command : command_table) {
+      if (words_equal(word, command.word)) {
+        found = &command;
+        break;
+      }
+    }
+    if (!found) {
+      console_put_text(word);
+      fatal_error(44, msg_unknown_command);
+    }
+    found->handler();
+  }
+}

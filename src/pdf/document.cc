@@ -1,0 +1,76 @@
+// The fixed document objects: the font resource dictionary and the fourteen
+// standard fonts first (objects 8 to 22), and the document tail last.
+//
+// Tail order: outline items, annotation and action objects, then the
+// catalogue 1, outline root 2, Pages root 3 with its nodes, open action 4,
+// viewer preferences 5, procedure set 6 and information 7, written by setting
+// next_object back to those numbers. next_object is then restored to one past
+// the highest number of the run, for the table and /Size.
+#include "navigation.h"
+#include "page.h"
+#include "pdf.h"
+
+namespace {
+
+struct Font {
+  const char* base_font;
+  bool win_ansi;  // the symbol fonts keep their own encoding
+};
+
+// Named F1 .. F14, objects 9 .. 22, in this order.
+const Font standard_fonts[] = {
+    {"Courier", true},        {"Courier-Bold", true},         {"Courier-Oblique", true},
+    {"Courier-BoldOblique", true}, {"Helvetica", true},        {"Helvetica-Bold", true},
+    {"Helvetica-Oblique", true},   {"Helvetica-BoldOblique", true}, {"Symbol", false},
+    {"Times-Roman", true},    {"Times-Bold", true},           {"Times-Italic", true},
+    {"Times-BoldItalic", true},    {"ZapfDingbats", false},
+};
+
+// Begins fixed object `number` directly, recording its offset.
+void begin_fixed_object(int32_t number, const char* text) {
+  run.next_object = number;
+  begin_object(text);
+}
+
+}  // namespace
+
+void write_font_objects() {
+  run.next_object = obj_font_resources;
+  whole_object(
+      "<<\n/F1 9 0 R\n/F2 10 0 R\n/F3 11 0 R\n/F4 12 0 R\n/F5 13 0 R\n/F6 14 0 R\n/F7 15 0 R\n"
+      "/F8 16 0 R\n/F9 17 0 R\n/F10 18 0 R\n/F11 19 0 R\n/F12 20 0 R\n/F13 21 0 R\n/F14 22 0 R\n>>");
+  int number = 1;
+  for (const Font& font : standard_fonts) {
+    begin_object("<<\n/Type /Font\n/Subtype /Type1\n/Name /F");
+    emit_int(number++);
+    emit_text("\n/BaseFont /");
+    emit_text(font.base_font);
+    if (font.win_ansi) emit_text("\n/Encoding /WinAnsiEncoding");
+    emit_text("\n>>\nendobj\n");
+  }
+}
+
+void write_document_tail() {
+  write_outline_items();
+  int32_t object_count = run.next_object;  // one past every number of the run
+  write_annotation_objects();
+
+  begin_fixed_object(obj_catalog, "<<\n/Type /Catalog\n/Outlines 2 0 R\n/Pages 3 0 R\n");
+  if (run.fullscreen_duration != 0)
+    emit_text("/PageMode /FullScreen\n");
+  else if (run.outline_count != 0)
+    emit_text("/PageMode /UseOutlines\n");
+  emit_text("/OpenAction 4 0 R\n/ViewerPreferences 5 0 R\n>>\nendobj\n");
+
+  write_outline_root();  // object 2
+  write_page_tree();     // object 3 and the nodes
+
+  begin_fixed_object(obj_open_action, "<<\n/Type /Action\n/S /GoTo\n/D [");
+  emit_int(run.page_object[0]);
+  emit_text(" 0 R /Fit]\n>>\nendobj\n");
+  whole_object("<<\n/PageLayout /OneColumn\n>>");
+  whole_object("[/PDF /Text /ImageC]");
+  whole_object("<<\n/Producer (Kestrin V0.08 alpha 08.09.11)\n>>");
+
+  run.next_object = object_count;
+}
