@@ -6,6 +6,7 @@
 #include "commands.h"
 #include "driver.h"
 #include "input.h"
+#include "media.h"
 
 namespace {
 
@@ -15,10 +16,15 @@ struct Command {
 };
 
 const Command command_table[] = {
+    {"jpg", command_jpg},
+    {"jpg+", command_jpg_plus},
+    {"gif", command_gif},
     {"paper", command_paper},
     {"rotate", command_rotate},
     {"inittext", command_inittext},
     {"lines", command_lines},
+    {"pict", command_pict},
+    {"pict+", command_pict_plus},
     {"fullscreen", command_fullscreen},
 };
 

@@ -1,0 +1,156 @@
+// GIF images, re-packed without decoding.
+//
+// GIF and PDF code an 8-bit alphabet with the same LZW code sequence: clear
+// 256, end 257, codes of 9 to 12 bits whose width rises at the same points
+// when PDF's EarlyChange is 0. They differ only in packing: GIF puts a code's
+// least significant bit first, PDF its most significant bit. So the codes
+// are read one by one, tracking the width as a decoder would, and written
+// again in PDF order. No table is built; memory is a few integers.
+//
+// Accepted: a global colour table (2 to 256 entries) directly followed by
+// the image, which has no local table, is not interlaced and has LZW minimum
+// code size 8. Only the first image is read.
+#include "driver.h"
+#include "input.h"
+#include "media.h"
+#include "pdf.h"
+
+namespace {
+
+constexpr int code_clear = 256;
+constexpr int code_end = 257;
+constexpr int max_code_width = 12;
+constexpr int table_size = 1 << max_code_width;
+
+struct GifReader {
+  std::FILE* file;
+  int32_t block_left = 0;  // data bytes left in the sub-block; -1 after the last
+  int64_t bytes_in = 0;    // data bytes taken so far
+
+  // A byte of the file; the end of the file stops with `end_code`.
+  int byte(int end_code) {
+    int c = getc_unlocked(file);
+    if (c == EOF) fatal_error(end_code, msg_bad_gif);
+    return c;
+  }
+
+  void skip(int count) {
+    while (count-- > 0) byte(56);
+  }
+
+  // The next byte of the image data across sub-blocks; 0 once the
+  // terminator block has been read.
+  uint32_t data_byte() {
+    if (block_left < 0) return 0;
+    if (block_left == 0) {
+      block_left = byte(56);
+      if (block_left == 0) {
+        block_left = -1;
+        return 0;
+      }
+    }
+    ++bytes_in;
+    --block_left;
+    return static_cast<uint32_t>(byte(56));
+  }
+};
+
+// The colour table as the body of a literal string: "(", ")" and backslash
+// get a backslash, and line ends are written as escapes so that a reader
+// does not turn a carriage return into a line feed.
+void write_colour_table(GifReader& gif, int entries) {
+  for (int i = 0; i < 3 * entries; ++i) {
+    int c = gif.byte(56);
+    if (c == '(' || c == ')' || c == '\\' || c == '\n' || c == '\r') emit_raw_byte('\\');
+    emit_raw_byte(c == '\n' ? 'n' : c == '\r' ? 'r' : c);
+  }
+}
+
+// Re-packs the code stream; returns the number of bytes written.
+int64_t repack_codes(GifReader& gif) {
+  uint32_t window = gif.data_byte();  // the next input bits, oldest lowest
+  window |= gif.data_byte() << 8;
+  window |= gif.data_byte() << 16;
+  if (gif.bytes_in <= 0) fatal_error(56, msg_bad_gif);
+
+  int bit = 0;          // offset of the next code in the window
+  int width = 9;        // bits of the next code
+  int next_code = 257;  // the decoder's next table entry
+  uint32_t out = 0;     // placed bits not yet written, the oldest at bit 23
+  int fill = 23;        // bit of `out` that takes the next code's top bit
+  int64_t bytes_out = 0;
+  for (;;) {
+    ++next_code;
+    int code = static_cast<int>(window >> bit) & ((1 << width) - 1);
+    // Once the table is full only a clear or the end may follow: PDF's
+    // filter has no codes for a table that stays full.
+    if (next_code > table_size && code != code_clear && code != code_end)
+      fatal_error(56, msg_bad_gif);
+
+    int advance = bit + width;
+    bit = advance & 7;
+    for (advance >>= 3; advance > 0; --advance) window = window >> 8 | gif.data_byte() << 16;
+
+    fill -= width;
+    out |= static_cast<uint32_t>(code) << (fill + 1);
+    while (fill < 16) {  // every complete byte goes out
+      emit_raw_byte(static_cast<int>(out >> 16 & 0xFF));
+      out = (out & 0xFFFF) << 8;
+      fill += 8;
+      ++bytes_out;
+    }
+
+    if (code == code_clear) {
+      next_code = 257;
+      width = 9;
+    } else if (code == code_end) {
+      if (gif.block_left > 0) fatal_error(56, msg_bad_gif);  // data after the end
+      if (fill < 23) {  // the end code's last bits, padded with zero bits
+        emit_raw_byte(static_cast<int>(out >> 16 & 0xFF));
+        ++bytes_out;
+      }
+      return bytes_out;
+    }
+    if (next_code == 1 << width && width < max_code_width) ++width;
+    if (bytes_out >= gif.bytes_in) fatal_error(56, msg_bad_gif);  // no end code
+  }
+}
+
+}  // namespace
+
+int64_t gif_embed(const char* path) {
+  FileCloser file{open_external_file(path, 50)};
+  GifReader gif{file.file};
+  if (gif.byte(51) != 'G' || gif.byte(51) != 'I' || gif.byte(51) != 'F')
+    fatal_error(51, msg_bad_gif);
+  gif.skip(7);  // version, logical screen width and height
+  int packed = gif.byte(56);
+  if ((packed & 0x80) == 0) fatal_error(52, msg_bad_gif);  // no global colour table
+  int entries = 2 << (packed & 7);
+  emit_int(entries - 1);
+  emit_text(" (");
+  gif.skip(2);  // background colour, aspect ratio
+  write_colour_table(gif, entries);
+  emit_text(")]>>\nstream\n");
+
+  if (gif.byte(53) != ',') fatal_error(53, msg_bad_gif);  // an extension, the trailer
+  gif.skip(8);  // image position and size
+  if (gif.byte(56) & 0xC0) fatal_error(54, msg_bad_gif);  // local table, interlaced
+  if (gif.byte(56) != 8) fatal_error(55, msg_bad_gif);    // LZW minimum code size
+  return repack_codes(gif);
+}
+
+void command_gif() {
+  if (run.stream_open) fatal_error(16, msg_not_in_page);
+  int32_t picture = read_picture_number(17);
+  begin_image_object(picture);
+  write_image_size(picture, nullptr);
+  emit_text("\n/BitsPerComponent 8  /Length ");
+  emit_int(run.next_object);
+  emit_text(" 0 R /Filter /LZWDecode /DecodeParms <</EarlyChange 0>>\n/ColorSpace [/Indexed /DeviceRGB ");
+  char path[word_buffer_size];
+  read_word(path);
+  int64_t length = gif_embed(path);
+  emit_text("\nendstream\nendobj\n");
+  length_object(length);
+}

@@ -1,0 +1,31 @@
+// Sounds: a file of samples copied unchanged as a sound object's stream.
+// The rate, channels, bits and encoding name pass into the dictionary as
+// the author wrote them.
+#include "driver.h"
+#include "input.h"
+#include "media.h"
+#include "pdf.h"
+
+void command_sound() {
+  if (run.stream_open) fatal_error(18, msg_not_in_page);
+  int32_t sound = read_number();
+  if (sound < 0 || sound >= max_sound) fatal_error(19, msg_too_many_sounds);
+  run.sound_object[sound] = run.next_object;
+  begin_object("<< /Type /Sound /R ");
+  emit_int(read_number());
+  emit_text(" /C ");
+  emit_int(read_number());
+  emit_text(" /B ");
+  emit_int(read_number());
+  emit_text(" /E /");
+  char word[word_buffer_size];
+  read_word(word);
+  emit_text(word);
+  emit_text(" /Length ");
+  emit_int(run.next_object);
+  emit_text(" 0 R >>\nstream\n");
+  read_word(word);
+  int64_t length = copy_file_into_output(word);
+  emit_text("\nendstream\nendobj\n");
+  length_object(length);
+}
