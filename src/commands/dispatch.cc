@@ -7,6 +7,7 @@
 #include "driver.h"
 #include "input.h"
 #include "media.h"
+#include "navigation.h"
 
 namespace {
 
@@ -19,13 +20,18 @@ const Command command_table[] = {
     {"jpg", command_jpg},
     {"jpg+", command_jpg_plus},
     {"gif", command_gif},
+    {"sound", command_sound},
     {"paper", command_paper},
     {"rotate", command_rotate},
     {"inittext", command_inittext},
     {"lines", command_lines},
     {"pict", command_pict},
     {"pict+", command_pict_plus},
+    {"outline", command_outline},
     {"fullscreen", command_fullscreen},
+    {"text", command_text},
+    {"link", command_link},
+    {"action", command_action},
 };
 
 }  // namespace

@@ -164,6 +164,11 @@ void check_with_readers(const std::string& pdf_path, int pages) {
   std::istringstream lines(out);
   for (std::string line; std::getline(lines, line);) {
     if (line.find("ICC support is not available") != std::string::npos) continue;
+    // mupdf reads a launch action's file only from /F, not from the /Win
+    // dictionary this format has always used for it.
+    if (line.find("cannot parse file specification") != std::string::npos &&
+        read_file(pdf_path).find("/S /Launch") != std::string::npos)
+      continue;
     ADD_FAILURE() << "mutool draw " << pdf_path << ": " << line;
   }
 }
@@ -213,4 +218,11 @@ CompileResult compile_expecting_stop(const std::string& input, int line, int cod
   EXPECT_EQ(result.console, stop_text(line, code, message)) << "input: " << input.substr(0, 200);
   EXPECT_EQ(result.status, 1);
   return result;
+}
+
+std::string reader_show(const std::string& pdf_path, const std::string& path) {
+  std::string out;
+  run_shell("mutool show '" + pdf_path + "' '" + path + "'", &out);
+  while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
+  return out;
 }

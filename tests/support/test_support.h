@@ -78,3 +78,7 @@ CompileResult compile_expecting_stop(const std::string& input, int line, int cod
 
 // Runs the built kestrin binary with these arguments in directory `dir`.
 ProcessResult run_binary_in(const std::string& dir, const std::vector<std::string>& args);
+
+// What mutool reports at `path` in the document (indices count from 1), as
+// in "trailer/Root/Outlines/First/Title".
+std::string reader_show(const std::string& pdf_path, const std::string& path);
