@@ -29,3 +29,32 @@ test-sanitize:
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)
+
+# Fuzzing: libFuzzer targets under AddressSanitizer and UBSan (clang). Each
+# target runs FUZZ_SECONDS; a crash, a sanitizer report, an input slower than
+# a second or memory growth fails the run and leaves the input in
+# $(FUZZ_BUILD)/artifacts.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS = document gif jpeg
+
+.PHONY: fuzz fuzz-build
+fuzz-build:
+	CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRIN_FUZZ=ON
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+
+fuzz: fuzz-build
+	@mkdir -p $(FUZZ_BUILD)/artifacts
+	@for target in $(FUZZ_TARGETS); do \
+	  work=$(abspath $(FUZZ_BUILD)); seeds=$(CURDIR)/tests/fuzz; \
+	  mkdir -p $$work/corpus/$$target; \
+	  echo "fuzzing $$target for $(FUZZ_SECONDS) s"; \
+	  $$work/tests/fuzz/fuzz_$$target $$work/corpus/$$target $$seeds/corpus/$$target \
+	    -dict=$$seeds/$$target.dict -max_total_time=$(FUZZ_SECONDS) -timeout=1 \
+	    -rss_limit_mb=512 -malloc_limit_mb=256 -max_len=8192 -print_final_stats=1 \
+	    -artifact_prefix=$$work/artifacts/$$target- \
+	    > $$work/fuzz-$$target.log 2>&1 \
+	  || { tail -40 $$work/fuzz-$$target.log; exit 1; }; \
+	  grep -E '^stat::(number_of_executed_units|peak_rss_mb|new_units_added)|DONE' \
+	    $$work/fuzz-$$target.log; \
+	done

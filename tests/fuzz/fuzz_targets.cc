@@ -1,0 +1,77 @@
+#include "fuzz_targets.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+
+#include "driver.h"
+#include "media.h"
+#include "pdf.h"
+
+namespace {
+
+void copy_file(const std::string& from, const std::string& to) {
+  std::ifstream in(from, std::ios::binary);
+  std::ofstream out(to, std::ios::binary);
+  out << in.rdbuf();
+}
+
+void write_bytes(const char* path, const uint8_t* data, size_t size) {
+  std::FILE* file = std::fopen(path, "wb");
+  if (!file) std::abort();
+  if (size > 0) std::fwrite(data, 1, size, file);
+  std::fclose(file);
+}
+
+}  // namespace
+
+std::string enter_fuzz_directory(const std::string& media_dir) {
+  static std::string dir;
+  if (dir.empty()) {
+    char name[] = "/tmp/kestrin-fuzz-XXXXXX";
+    if (!mkdtemp(name)) std::abort();
+    dir = name;
+    copy_file(media_dir + "/jpeg/small-200x100.jpg", dir + "/a.jpg");
+    copy_file(media_dir + "/jpeg/grey-240x180.jpg", dir + "/g.jpg");
+    copy_file(media_dir + "/gif/tiny-2x2.gif", dir + "/a.gif");
+    copy_file(media_dir + "/gif/c16-min8.gif", dir + "/b.gif");
+    copy_file(media_dir + "/sound/tone-8k-u8.wav", dir + "/a.raw");
+  }
+  if (chdir(dir.c_str()) != 0) std::abort();
+  return dir;
+}
+
+int fuzz_document(const uint8_t* data, size_t size) {
+  std::string console;
+  console_capture = &console;
+  run_kestrin_on_text(data, size, "out.pdf");
+  console_capture = nullptr;
+  return 0;
+}
+
+int fuzz_gif(const uint8_t* data, size_t size) {
+  write_bytes("fuzz.gif", data, size);
+  reset_run_state();
+  if (!output_open("/dev/null")) std::abort();
+  try {
+    gif_embed("fuzz.gif");
+  } catch (const Stop&) {
+  }
+  output_close();
+  return 0;
+}
+
+int fuzz_jpeg(const uint8_t* data, size_t size) {
+  std::FILE* file = size > 0 ? fmemopen(const_cast<uint8_t*>(data), size, "rb")
+                             : std::fopen("/dev/null", "rb");
+  if (!file) std::abort();
+  reset_run_state();
+  try {
+    scan_jpeg_frame(file);
+  } catch (const Stop&) {
+  }
+  std::fclose(file);
+  return 0;
+}

@@ -1,0 +1,23 @@
+// Fuzz targets: each runs one input in-process and returns normally whatever
+// the input holds. libFuzzer binaries call them, and the test suite replays
+// every corpus file and past finding through them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// A whole document: the input is the document text, compiled to a scratch
+// output in a working directory that holds media under short names (a.jpg,
+// g.jpg, a.gif, b.gif, a.raw).
+int fuzz_document(const uint8_t* data, size_t size);
+
+// The GIF reader and re-packer, on the input as the GIF file.
+int fuzz_gif(const uint8_t* data, size_t size);
+
+// The JPEG frame header scan, on the input as the JPEG file.
+int fuzz_jpeg(const uint8_t* data, size_t size);
+
+// Creates the working directory with the media (once) and changes into it.
+// Returns the directory. The media are taken from `media_dir`.
+std::string enter_fuzz_directory(const std::string& media_dir);
