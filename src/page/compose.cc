@@ -5,22 +5,112 @@
 // to the next line with T*; the page ends at a form feed, when the lines per
 // page are used up, or at the end of input. "[", "{" and "<" hand over to the
 // raw block, the held-back block and the command group.
+#include <algorithm>
+#include <cstring>
+
 #include "commands.h"
 #include "input.h"
 #include "page.h"
 #include "pdf.h"
 
+namespace {
+
+// Plain bytes are delivered by the token reader as themselves outside
+// commands and shown by the page as characters: all but the escape, the
+// brackets, and the line and page ends. Simple bytes are plain bytes that
+// are written as they are and that the character source passes unchanged:
+// not the carriage return, and no parenthesis.
+struct ByteClasses {
+  bool plain[256];
+  bool simple[256];
+  constexpr ByteClasses() : plain(), simple() {
+    for (int c = 0; c < 256; ++c) plain[c] = simple[c] = true;
+    const char special[] = "\\[]{}<>\n\f";
+    for (const char* c = special; *c; ++c) plain[static_cast<unsigned char>(*c)] = false;
+    for (int c = 0; c < 256; ++c) simple[c] = plain[c] && c != '\r' && c != '(' && c != ')';
+  }
+};
+constexpr ByteClasses byte_classes;
+
+bool needs_backslash(int byte) { return byte == '(' || byte == ')' || byte == '\\'; }
+
 // Shows one character: opens the text object and string if needed.
-static void show_char(int t) {
-  open_text_object();
+void show_char(int t) {
+  if (!run.text_open) open_text_object();
   if (!run.string_open) {
     run.string_open = 1;
     emit_char('(');
   }
   int byte = t & 0xFF;  // the byte written decides the escape
-  if (byte == '(' || byte == ')' || byte == '\\') emit_char('\\');
+  if (needs_backslash(byte)) emit_char('\\');
   emit_char(byte);
 }
+
+// Shows the plain characters that follow, straight from the character
+// source's window, while a string is open outside commands: the same
+// characters, line count and output as token by token, without the per-token
+// work. It stops before anything the token reader treats specially, at a
+// carriage return, and at the end of either buffer, leaving the rest to the
+// token reader. A blank that the reader would drop before an opening bracket
+// is consumed without being shown; the state left is the one the reader
+// would then be in.
+void show_plain_run() {
+  if (run.in_command) return;  // comments are read inside commands
+  InputStream& in = run.input_file;
+  OutputStream& out = run.output_file;
+  const unsigned char* source = in.next;
+  const unsigned char* const source_end = in.end;
+  unsigned char* target = out.buffer + out.fill;
+  unsigned char* const target_start = target;
+  unsigned char* const target_end = out.buffer + io_buffer_size;
+  int previous = run.previous_char, current = run.current_char, ahead = run.lookahead_char;
+  int last_written = 0, lines = 0;
+  while (ahead >= 0 && byte_classes.plain[ahead] && source != source_end && target_end - target >= 2) {
+    // A run of simple bytes: `ahead` and all but the last of them are shown
+    // at once, the last becomes the lookahead. Every byte shown is followed
+    // by a simple byte, so no blank among them stands before a bracket.
+    size_t room = std::min<size_t>(source_end - source, target_end - target);
+    const unsigned char* stop = source;
+    if (byte_classes.simple[ahead])
+      while (stop != source + room && byte_classes.simple[*stop]) ++stop;
+    size_t count = stop - source;
+    if (count >= 2) {
+      *target++ = static_cast<unsigned char>(ahead);
+      std::memcpy(target, source, count - 1);
+      target += count - 1;
+      previous = count >= 3 ? source[count - 3] : ahead;
+      current = source[count - 2];
+      ahead = source[count - 1];
+      source = stop;
+      last_written = current;
+      continue;
+    }
+    // One character at a time where the run ends.
+    int next = *source;
+    if (next == '\r') break;
+    previous = current;
+    current = ahead;
+    ahead = next;
+    ++source;
+    if (current == ' ' && (next == '[' || next == '{' || next == '<')) break;  // dropped
+    if (next == '\n') ++lines;
+    if (needs_backslash(current)) *target++ = '\\';
+    *target++ = static_cast<unsigned char>(current);
+    last_written = current;
+  }
+  in.next = source;
+  run.previous_char = previous;
+  run.current_char = current;
+  run.lookahead_char = ahead;
+  run.line_number += lines;
+  if (target != target_start) {
+    out.fill = static_cast<int>(target - out.buffer);
+    run.bytes_written += target - target_start;
+    run.last_char_written = static_cast<signed char>(last_written);
+  }
+}
+
+}  // namespace
 
 void compose_page() {
   for (;;) {
@@ -54,6 +144,7 @@ void compose_page() {
         break;
       default:
         show_char(t);
+        show_plain_run();
         break;
     }
   }

@@ -1,4 +1,7 @@
 // The page text loop: strings, escapes, line moves and page ends.
+#include <algorithm>
+#include <cstring>
+
 #include "test_support.h"
 
 namespace {
@@ -69,4 +72,52 @@ TEST(Compose, LinesCommandEndsPages) {
 TEST(Compose, CommandOnOwnLineJoinsLines) {
   EXPECT_EQ(first_stream("first\n<rotate 0>\nsecond\n"),
             default_state + crlf({"(firstsecond) Tj T*", "ET"}));
+}
+
+// Plain text is shown in runs straight from the input window; escaping every
+// letter sends each character through the token reader one by one instead.
+// Both must give the same document, across the input and output buffers'
+// boundaries, with blanks before brackets, parentheses and CR LF line ends.
+TEST(Compose, RunsOfPlainTextMatchTokenByToken) {
+  std::string text;
+  unsigned seed = 7;
+  const char* pieces[] = {"word ", "(paren) ", "a\\\\b ", "x [/F2 9 Tf] y ", "{1 w} ", "<lines 70> ",
+                          "\r\n", "\n", "end.\n", " \f", "\xE9t\xE9 ", "tab\there "};
+  while (text.size() < 300000) {
+    seed = seed * 1103515245 + 12345;
+    text += pieces[(seed >> 16) % (sizeof pieces / sizeof *pieces)];
+  }
+  // Escape every character that an escape gives back unchanged, outside
+  // command groups: not the letters n, r and f, octal digits, brackets, line
+  // and page ends, carriage returns, or a blank that the reader drops (one
+  // before an opening or after a closing bracket).
+  std::string escaped;
+  bool in_group = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == '\\') {  // an escape already: keep it as it is
+      escaped += text.substr(i, 2);
+      ++i;
+      continue;
+    }
+    if (c == '<') in_group = true;
+    if (c == '>') in_group = false;
+    char next = i + 1 < text.size() ? text[i + 1] : 0, before = i > 0 ? text[i - 1] : 0;
+    bool dropped = c == ' ' && ((next != 0 && std::strchr("[{<", next) != nullptr) ||
+                                (before != 0 && std::strchr("]}>", before) != nullptr));
+    bool keep = in_group || dropped || std::strchr("nrf01234567[]{}<>\n\r\f", c) != nullptr;
+    if (!keep) escaped += '\\';
+    escaped += c;
+  }
+  CompileResult plain = compile(text, "plain", false);
+  CompileResult by_token = compile(escaped, "escaped", false);
+  EXPECT_EQ(plain.console, success_text());
+  EXPECT_EQ(by_token.console, success_text());
+  EXPECT_GT(plain.pdf.size(), 200000u);
+  EXPECT_TRUE(plain.pdf == by_token.pdf) << "the documents differ";
+
+  // The lines are counted as well: a stop at the end reports the last line.
+  int lines = 1 + static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+  EXPECT_EQ(compile(text + "<stop>", "plain", false).console, "stop" + stop_text(lines, 44, msg_unknown_command));
+  EXPECT_EQ(compile(escaped + "<stop>", "escaped", false).console, "stop" + stop_text(lines, 44, msg_unknown_command));
 }
