@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# Benchmark: kestrin against cat and against the tools authors use today.
+#
+#   bench/run.sh [BUILD_DIR]      (or: make bench)
+#
+# Generates its inputs in BUILD_DIR/bench (the same bytes every time), runs
+# each conversion RUNS times (default 5) and prints, per input: kestrin's
+# median time, throughput in MB of input per second and peak resident
+# memory, its throughput as a ratio of cat's on the same bytes (cat copies
+# the input to a file next to kestrin's output), and how many times longer
+# each installed peer takes. Peers that are missing are skipped and named.
+# Last, instructions per input byte of the 4 MB document under callgrind.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+runs=${RUNS:-5}
+kestrin=$(realpath "$build/kestrin")
+tool=$(realpath "$build/bench/benchtool")
+work=$build/bench/work
+rm -rf "$work"
+mkdir -p "$work"
+work=$(realpath "$work")
+"$tool" generate "$work" tests/data/jpeg/photo-640x480.jpg
+cp tests/data/gif/large-800x600.gif "$work/large800.gif"
+printf '<gif 1 800 600 large800.gif>Large GIF<pict+ 1 -297 -421 -500 -500>\f' > "$work/gifs.txt"
+printf '<gif 2 2000 2000 big2000.gif>Generated GIF<pict+ 2 -297 -421 -500 -500>' >> "$work/gifs.txt"
+cd "$work"
+
+measure() { "$tool" measure "$runs" "$@"; }
+have() { command -v "$1" >/dev/null 2>&1; }
+mb() { awk -v b="$1" 'BEGIN { printf "%.1f", b / 1e6 }'; }
+
+# Equivalent inputs for the text peers: groff gets the text as no-fill lines.
+for name in large medium empty; do
+  { printf '.nf\n'; sed -e 's/\\/\\e/g' -e "s/^[.']/\\\\\&&/" -e 's/\f/\n.bp\n/g' "$name.txt"; } > "$name.roff"
+done
+
+printf '%-10s %9s %9s %10s %9s %10s  %s\n' input size time MB/s peak "vs cat" "peers (time / kestrin's time)"
+for name in large medium empty jpegs gifs; do
+  input=$name.txt
+  bytes=$(stat -c %s "$input")
+  case $name in
+    jpegs) bytes=$(cat photo*.jpg "$input" | wc -c) ;;
+    gifs) bytes=$(cat large800.gif big2000.gif "$input" | wc -c) ;;
+  esac
+  read -r k_time k_peak < <(measure "$kestrin" "$input" "$name.pdf")
+  "$kestrin" "$input" "$name.pdf" | grep -q 'no errors' || { echo "kestrin failed on $input"; exit 1; }
+  case $name in
+    jpegs) cat_input=(photo*.jpg "$input") ;;
+    gifs) cat_input=(large800.gif big2000.gif "$input") ;;
+    *) cat_input=("$input") ;;
+  esac
+  read -r c_time _ < <(measure sh -c 'cat "$@" > cat.out' sh "${cat_input[@]}")
+  peers=""
+  peer() {  # label, command...
+    local label=$1
+    shift
+    local p_time
+    if read -r p_time _ < <(measure "$@" 2>/dev/null); then
+      peers+="$label $(awk -v p="$p_time" -v k="$k_time" 'BEGIN { printf "%.0fx", p / k }')  "
+    else
+      peers+="$label failed  "
+    fi
+  }
+  case $name in
+    large | medium | empty)
+      if have enscript && have ps2pdf; then
+        peer enscript+ps2pdf sh -c 'enscript -q -B -p - "$1" | ps2pdf - peer.pdf' sh "$input"
+      else peers+="(enscript+ps2pdf not installed)  "; fi
+      if have groff && groff -Tpdf </dev/null >/dev/null 2>&1; then
+        peer groff sh -c 'groff -Tpdf "$1" > peer.pdf' sh "$name.roff"
+      else peers+="(groff -Tpdf not installed)  "; fi
+      ;;
+    jpegs | gifs)
+      if have img2pdf; then
+        if [ "$name" = jpegs ]; then peer img2pdf sh -c 'img2pdf photo*.jpg -o peer.pdf'
+        else peer img2pdf sh -c 'img2pdf large800.gif big2000.gif -o peer.pdf'; fi
+      else peers+="(img2pdf not installed)  "; fi
+      ;;
+  esac
+  awk -v n="$name" -v b="$bytes" -v t="$k_time" -v p="$k_peak" -v c="$c_time" -v peers="$peers" 'BEGIN {
+    mbs = t > 0 ? b / 1e6 / t : 0; cmbs = c > 0 ? b / 1e6 / c : 0
+    printf "%-10s %8.1fM %8.4fs %10.1f %7.1fMB %9.2f  %s\n", n, b / 1e6, t, mbs, p / 1024,
+           cmbs > 0 ? mbs / cmbs : 0, peers }'
+done
+
+if have valgrind; then
+  total=$(valgrind --tool=callgrind --callgrind-out-file=/dev/null "$kestrin" medium.txt medium.pdf 2>&1 |
+          sed -n 's/.*Collected : \([0-9]*\).*/\1/p')
+  awk -v i="$total" -v b="$(stat -c %s medium.txt)" \
+      'BEGIN { printf "instructions per input byte (medium.txt, callgrind): %.1f\n", i / b }'
+else
+  echo "instructions per input byte: valgrind not installed"
+fi
