@@ -6,7 +6,7 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 
-.PHONY: all kestrin example test test-release test-sanitize clean
+.PHONY: all kestrin example examples previews package test test-release test-sanitize bench clean
 
 all: kestrin
 
@@ -16,6 +16,19 @@ kestrin:
 
 example: kestrin
 	$(BUILD)/kestrin examples/hello.txt $(BUILD)/hello.pdf
+
+# Every example, converted into $(BUILD)/examples.
+examples: kestrin
+	@mkdir -p $(BUILD)/examples
+	cd examples && for f in *.txt; do ../$(BUILD)/kestrin $$f ../$(BUILD)/examples/$${f%.txt}.pdf; done
+
+# The first page of each example as a PNG in examples/previews (pdftoppm).
+previews: examples
+	examples/make-previews.sh $(abspath $(BUILD))/examples
+
+# A Debian package of the binary and the man page, in $(BUILD).
+package: kestrin
+	cd $(BUILD) && cpack -G DEB
 
 test: test-release test-sanitize
 
@@ -27,8 +40,13 @@ test-sanitize:
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ctest --test-dir $(ASAN_BUILD) -j $(JOBS) --output-on-failure
 
+# Speed and memory against cat and the usual tools; not part of the tests.
+bench: kestrin
+	cmake --build $(BUILD) --target benchtool
+	bench/run.sh $(BUILD)
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
 
 # Fuzzing: libFuzzer targets under AddressSanitizer and UBSan (clang). Each
 # target runs FUZZ_SECONDS; a crash, a sanitizer report, an input slower than

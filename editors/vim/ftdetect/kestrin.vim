@@ -1,0 +1,2 @@
+" kestrin input files
+autocmd BufRead,BufNewFile *.kst setfiletype kestrin

@@ -1,0 +1,186 @@
+// The documentation against the build: the README's commands, the man page,
+// installation and the package, the editor files, the example previews, and
+// the conversion commands the README recommends.
+#include <sys/stat.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "test_support.h"
+
+namespace {
+
+const std::string root = KESTRIN_SOURCE_DIR, build = KESTRIN_BUILD_DIR;
+
+bool have(const std::string& command) { return run_shell("command -v " + command, nullptr) == 0; }
+
+bool exists(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0;
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// The README's lines that contain `marker`.
+std::string readme_line(const std::string& marker) {
+  for (const std::string& line : lines_of(read_file(root + "/README.md")))
+    if (line.find(marker) != std::string::npos) return line;
+  return "";
+}
+
+// The commands of the README's first code block, comments removed.
+std::vector<std::string> readme_commands() {
+  std::vector<std::string> commands;
+  bool inside = false;
+  for (const std::string& line : lines_of(read_file(root + "/README.md"))) {
+    if (line.rfind("```", 0) == 0) {
+      if (inside) break;
+      inside = true;
+      continue;
+    }
+    if (inside) {
+      std::string command = line.substr(0, line.find(" #"));
+      command.erase(command.find_last_not_of(' ') + 1);
+      commands.push_back(command);
+    }
+  }
+  return commands;
+}
+
+}  // namespace
+
+// The README opens with the two commands; the first is run exactly as
+// written (CI runs the second), and the second must name a real target.
+TEST(Documentation, ReadmeCommands) {
+  std::vector<std::string> commands = readme_commands();
+  ASSERT_EQ(commands.size(), 2u);
+  EXPECT_EQ(commands[0], "make example");
+  EXPECT_EQ(commands[1], "make test");
+  std::string out;
+  ASSERT_EQ(run_shell("cd '" + root + "' && " + commands[0], &out), 0) << out;
+  EXPECT_NE(out.find("\nno errors\n"), std::string::npos) << out;
+  check_with_readers(root + "/build/hello.pdf", 2);
+  EXPECT_EQ(run_shell("cd '" + root + "' && make -n " + commands[1].substr(5), &out), 0) << out;
+}
+
+TEST(Documentation, ManPageRendersCleanly) {
+  if (!have("groff")) GTEST_SKIP() << "groff not installed";
+  std::string out;
+  EXPECT_EQ(run_shell("groff -man -ww -z '" + root + "/kestrin.1'", &out), 0);
+  EXPECT_EQ(out, "");
+}
+
+TEST(Documentation, InstallAndPackage) {
+  std::string prefix = scratch_path("prefix"), out;
+  ASSERT_EQ(run_shell("cmake --install '" + build + "' --prefix '" + prefix + "'", &out), 0) << out;
+  EXPECT_TRUE(exists(prefix + "/bin/kestrin"));
+  EXPECT_TRUE(exists(prefix + "/share/man/man1/kestrin.1"));
+
+  if (!have("dpkg-deb")) GTEST_SKIP() << "dpkg-deb not installed";
+  ASSERT_EQ(run_shell("cd '" + scratch_dir() + "' && cpack -G DEB --config '" + build +
+                          "/CPackConfig.cmake' -B '" + scratch_path("package") + "'",
+                      &out),
+            0)
+      << out;
+  ASSERT_EQ(run_shell("dpkg-deb -c '" + scratch_path("package") + "'/kestrin_*.deb", &out), 0) << out;
+  EXPECT_NE(out.find("./usr/bin/kestrin\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("./usr/share/man/man1/kestrin.1\n"), std::string::npos) << out;
+}
+
+// The Vim syntax loads without errors and names the parts of a document.
+TEST(Documentation, VimSyntax) {
+  if (!have("vim")) GTEST_SKIP() << "vim not installed";
+  std::string doc = scratch_path("doc.kst"), report = scratch_path("report");
+  write_file(doc, "<fullscreen 8 *note*>Text \\n [/F6 14 Tf] {1 w}\n<action 1 2 3 4 0 <next>>\n");
+  std::string probe = "redir! > " + report + "\necho &filetype\n";
+  const std::pair<int, int> positions[] = {{1, 3}, {1, 13}, {1, 16}, {1, 27}, {1, 31}, {1, 43}, {2, 21}};
+  for (const auto& at : positions)
+    probe += "echo synIDattr(synID(" + std::to_string(at.first) + ", " + std::to_string(at.second) +
+             ", 1), 'name')\n";
+  write_file(scratch_path("probe.vim"), probe + "redir END\n");
+  std::string out;
+  EXPECT_EQ(run_shell("vim -u NONE -es -c 'set rtp^=" + root +
+                          "/editors/vim' -c 'filetype on' -c 'syntax on' -c 'e " + doc + "' -S '" +
+                          scratch_path("probe.vim") + "' -c 'qa!'",
+                      &out),
+            0)
+      << out;
+  EXPECT_EQ(lines_of(read_file(report)),
+            (std::vector<std::string>{"", "kestrin", "kestrinCommand", "kestrinNumber", "kestrinComment",
+                                      "kestrinEscape", "kestrinTextBlock", "kestrinGraphicsBlock",
+                                      "kestrinAction"}));
+}
+
+TEST(Documentation, TextMateGrammar) {
+  std::string out;
+  EXPECT_EQ(run_shell("cmake -DGRAMMAR='" + root + "/editors/textmate/kestrin.tmLanguage.json' -P '" +
+                          root + "/tests/driver/check_grammar.cmake'",
+                      &out),
+            0)
+      << out;
+  EXPECT_NE(out.find("grammar source.kestrin for .kst"), std::string::npos) << out;
+}
+
+// The previews in the README show what the examples give today.
+TEST(Documentation, PreviewsAreCurrent) {
+  if (!have("pdftoppm")) GTEST_SKIP() << "pdftoppm not installed";
+  for (const char* name : {"hello", "letter", "listing", "pictures", "presentation"}) {
+    SCOPED_TRACE(name);
+    std::string pdf = scratch_path(std::string(name) + ".pdf");
+    ASSERT_EQ(run_binary_in(root + "/examples", {std::string(name) + ".txt", pdf}).out, success_text());
+    std::string out;
+    ASSERT_EQ(run_shell("pdftoppm -r 50 -f 1 -l 1 -singlefile -png '" + pdf + "' '" +
+                            scratch_path(name) + "'",
+                        &out),
+              0)
+        << out;
+    EXPECT_TRUE(read_file(scratch_path(std::string(name) + ".png")) ==
+                read_file(root + "/examples/previews/" + name + ".png"))
+        << "examples/previews/" << name << ".png is out of date: run make previews";
+  }
+}
+
+// The README's two GIF conversion commands give GIFs that kestrin accepts.
+TEST(Documentation, GifConversionCommands) {
+  const std::string dir = scratch_dir();
+  int tried = 0;
+  for (const char* marker : {"GIF87:picture.gif", "quantize(256)"}) {
+    std::string command = readme_line(marker);
+    ASSERT_NE(command, "") << marker;
+    command = command.substr(0, command.find("   #"));
+    std::string out;
+    if (run_shell("cd '" + dir + "' && rm -f picture.gif && cp '" + test_data("gif/gif87a-256.gif") +
+                      "' source.gif && (convert source.gif picture.png || " +
+                      "python3 -c \"from PIL import Image; Image.open('source.gif').save('picture.png')\")",
+                  &out) != 0 ||
+        run_shell("cd '" + dir + "' && " + command, &out) != 0) {
+      std::cout << "skipped: " << command << "\n" << out;
+      continue;
+    }
+    ++tried;
+    write_file(dir + "/gif.txt", "<gif 1 96 64 picture.gif>x<pict+ 1 0 0 0 0>");
+    EXPECT_EQ(run_binary({"gif.txt", "gif.pdf"}).out, success_text()) << command;
+  }
+  if (tried == 0) GTEST_SKIP() << "neither ImageMagick nor Pillow installed";
+}
+
+// A UTF-8 file converted with the README's iconv command shows its accented
+// letters.
+TEST(Documentation, Utf8ConversionCommand) {
+  std::string command = readme_line("iconv -f UTF-8");
+  ASSERT_NE(command, "");
+  write_file(scratch_path("letter-utf8.txt"), "Caf\xC3\xA9 cr\xC3\xA8me \xE2\x82\xAC" "5\n");
+  std::string out;
+  ASSERT_EQ(run_shell("cd '" + scratch_dir() + "' && " + command, &out), 0) << out;
+  EXPECT_EQ(read_file(scratch_path("letter.txt")), "Caf\xE9 cr\xE8me \x80" "5\n");
+  ProcessResult result = run_binary({"letter.txt", "letter.pdf"});
+  ASSERT_EQ(result.out, success_text());
+  if (!have("pdftotext")) return;
+  ASSERT_EQ(run_shell("pdftotext '" + scratch_path("letter.pdf") + "' -", &out), 0);
+  EXPECT_EQ(out.substr(0, out.find('\n')), "Caf\xC3\xA9 cr\xC3\xA8me \xE2\x82\xAC" "5");
+}
