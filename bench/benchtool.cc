@@ -32,10 +32,10 @@ uint32_t next_random() {
 
 // Pages of up to 70 characters per line, each page ended by a form feed.
 void write_text(const std::string& path, int pages, int lines) {
-  static const char* words[] = {"the",   "quick",  "brown", "fox",    "jumps",   "over",
-                                "lazy",  "dog",    "page",  "kestrin", "writes", "portable",
-                                "document", "format", "text", "by",   "hand",    "(and)",
-                                "lines", "of",     "one",   "pass",   "at",      "a"};
+  static const char* words[] = {"the",      "quick",  "brown", "fox",     "jumps",  "over",
+                                "lazy",     "dog",    "page",  "kestrin", "writes", "portable",
+                                "document", "format", "text",  "by",      "hand",   "(and)",
+                                "lines",    "of",     "one",   "pass",    "at",     "a"};
   std::ofstream out(path, std::ios::binary);
   std::string page;
   for (int p = 0; p < pages; ++p) {
@@ -168,8 +168,8 @@ int generate(const std::string& dir, const std::string& jpeg_path) {
   for (int i = 1; i <= 50; ++i) {
     std::string name = "photo" + std::to_string(i) + ".jpg";
     std::ofstream(dir + "/" + name, std::ios::binary) << padded_jpeg(jpeg, 200000, i);
-    doc << (i > 1 ? "\f" : "") << "<jpg+ " << i << " " << name << ">Photo " << i
-        << "<pict+ " << i << " -297 -421 -500 -700>";
+    doc << (i > 1 ? "\f" : "") << "<jpg+ " << i << " " << name << ">Photo " << i << "<pict+ " << i
+        << " -297 -421 -500 -700>";
   }
   write_gif(dir + "/big2000.gif", 2000, 2000);
   return 0;

@@ -118,7 +118,9 @@ enum ActionKind : int32_t {
 // file behind them (in-process runs from a text held in memory).
 struct FileId {
   uint64_t device, inode;
-  bool operator==(const FileId& other) const { return device == other.device && inode == other.inode; }
+  bool operator==(const FileId& other) const {
+    return device == other.device && inode == other.inode;
+  }
 };
 
 struct InputStream {
@@ -133,75 +135,75 @@ struct InputStream {
 // The output file behind one large buffer; every byte of it passes
 // emit_char or emit_raw_byte (see include/pdf.h).
 struct OutputStream {
-  std::FILE* file;                       // null when not open
-  int fill;                              // bytes waiting in buffer
-  bool failed;                           // a write to the file has failed
-  FileId id;                             // identity of the file
+  std::FILE* file;  // null when not open
+  int fill;         // bytes waiting in buffer
+  bool failed;      // a write to the file has failed
+  FileId id;        // identity of the file
   unsigned char buffer[io_buffer_size];
 };
 
 struct RunState {
   // Driver.
-  InputStream input_file;             // the input text
-  int input_ended;                    // the last page ended at the end of input
+  InputStream input_file;                 // the input text
+  int input_ended;                        // the last page ended at the end of input
   int32_t page_tree_node[max_page_node];  // object of each block's Pages node
 
   // Character source and tokens.
-  int current_char;                   // character most recently delivered
-  int lookahead_char;                 // next character, already read
-  int previous_char;                  // current_char before the latest advance
-  int line_number = 1;                // counts line feeds as they are read
-  int in_command;                     // between a "<" and a ">" token
+  int current_char;     // character most recently delivered
+  int lookahead_char;   // next character, already read
+  int previous_char;    // current_char before the latest advance
+  int line_number = 1;  // counts line feeds as they are read
+  int in_command;       // between a "<" and a ">" token
 
   // Output channel.
-  OutputStream output_file;           // the PDF being written
-  int64_t bytes_written;              // bytes in the file so far, CR LF counted
-  int last_char_written;              // last text character, 0 after raw bytes
+  OutputStream output_file;  // the PDF being written
+  int64_t bytes_written;     // bytes in the file so far, CR LF counted
+  int last_char_written;     // last text character, 0 after raw bytes
 
   // Objects.
-  int32_t next_object = 1;            // number the next object will get
-  int64_t xref_offset[max_obj];       // file offset of each object; 0: xref
+  int32_t next_object = 1;       // number the next object will get
+  int64_t xref_offset[max_obj];  // file offset of each object; 0: xref
 
   // String pool: escaped string bodies, each ended by a zero byte.
   unsigned char string_pool[max_text + pool_reserve];
-  int32_t pool_length;                // bytes in use
+  int32_t pool_length;  // bytes in use
 
   // Content stream and text state of the page being composed.
-  int stream_open;                    // the content stream is begun
-  int64_t stream_start;               // bytes_written after the stream line
-  int text_open;                      // a BT text object is open
-  int string_open;                    // a "(" string operand is open
-  int text_state_emitted;             // the page's initial text state is out
-  int inittext_set;                   // inittext_buffer holds the text state
+  int stream_open;         // the content stream is begun
+  int64_t stream_start;    // bytes_written after the stream line
+  int text_open;           // a BT text object is open
+  int string_open;         // a "(" string operand is open
+  int text_state_emitted;  // the page's initial text state is out
+  int inittext_set;        // inittext_buffer holds the text state
   unsigned char inittext_buffer[max_inittext + 2];
   unsigned char deferred_buffer[deferred_size];  // held back until after ET
-  int32_t deferred_length;            // bytes in deferred_buffer
-  int32_t lines_on_page;              // line feeds written on this page
-  int32_t lines_per_page;             // 0: derived from the paper height
+  int32_t deferred_length;                       // bytes in deferred_buffer
+  int32_t lines_on_page;                         // line feeds written on this page
+  int32_t lines_per_page;                        // 0: derived from the paper height
 
   // Pages.
-  int32_t page_count;                 // page objects written so far
-  int32_t page_object[max_page];      // object number of each page, 0-based
+  int32_t page_count;                     // page objects written so far
+  int32_t page_object[max_page];          // object number of each page, 0-based
   int32_t page_image_use[max_placeable];  // image object to list, 0: none
-  int32_t page_image_low;             // lowest picture listed on the page
-  int32_t page_image_high;            // one past the highest (0: none listed)
+  int32_t page_image_low;                 // lowest picture listed on the page
+  int32_t page_image_high;                // one past the highest (0: none listed)
 
   // Settings.
-  int32_t paper_width = 595;          // points
-  int32_t paper_height = 842;         // points
-  int32_t rotate;                     // degrees, written when not 0
-  int32_t fullscreen_duration;        // 0 off, >0 seconds per page, -1 no timer
+  int32_t paper_width = 595;    // points
+  int32_t paper_height = 842;   // points
+  int32_t rotate;               // degrees, written when not 0
+  int32_t fullscreen_duration;  // 0 off, >0 seconds per page, -1 no timer
 
   // Registered media.
-  int32_t image_object[max_pict];     // image XObject number, 0: none
-  int32_t image_width[max_pict];      // pixels
-  int32_t image_height[max_pict];     // pixels
-  int32_t sound_object[max_sound];    // sound object number, 0: none
+  int32_t image_object[max_pict];   // image XObject number, 0: none
+  int32_t image_width[max_pict];    // pixels
+  int32_t image_height[max_pict];   // pixels
+  int32_t sound_object[max_sound];  // sound object number, 0: none
 
   // Outline items: level, 1-based page, title offset in the pool.
   int32_t outline_item[max_outline][3];
   int32_t outline_count;
-  int32_t first_outline_object;       // number of the first item, in the tail
+  int32_t first_outline_object;  // number of the first item, in the tail
 
   // Annotations: records back to back in annot_store (layout in
   // src/navigation/annotations.cc).
@@ -209,9 +211,9 @@ struct RunState {
   int32_t annot_store_length;
   int32_t annotation_start[max_annot];  // store index of each record
   int32_t annotation_count;
-  int32_t page_first_annotation;      // index of the page's first annotation
-  int32_t page_annotation_count;      // annotations recorded on this page
-  int32_t page_action_count;          // their actions
+  int32_t page_first_annotation;  // index of the page's first annotation
+  int32_t page_annotation_count;  // annotations recorded on this page
+  int32_t page_action_count;      // their actions
 };
 
 extern RunState run;

@@ -17,20 +17,13 @@ struct Command {
 };
 
 const Command command_table[] = {
-    {"jpg", command_jpg},
-    {"jpg+", command_jpg_plus},
-    {"gif", command_gif},
-    {"sound", command_sound},
-    {"paper", command_paper},
-    {"rotate", command_rotate},
-    {"inittext", command_inittext},
-    {"lines", command_lines},
-    {"pict", command_pict},
-    {"pict+", command_pict_plus},
-    {"outline", command_outline},
-    {"fullscreen", command_fullscreen},
-    {"text", command_text},
-    {"link", command_link},
+    {"jpg", command_jpg},           {"jpg+", command_jpg_plus},
+    {"gif", command_gif},           {"sound", command_sound},
+    {"paper", command_paper},       {"rotate", command_rotate},
+    {"inittext", command_inittext}, {"lines", command_lines},
+    {"pict", command_pict},         {"pict+", command_pict_plus},
+    {"outline", command_outline},   {"fullscreen", command_fullscreen},
+    {"text", command_text},         {"link", command_link},
     {"action", command_action},
 };
 

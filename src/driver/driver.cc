@@ -9,12 +9,13 @@
 // stream's length, the page object, its resources and the numbers its
 // annotations take at the end; images and sounds between pages; the outline
 // items last.
+#include "driver.h"
+
 #include <sys/stat.h>
 
 #include <new>
 
 #include "commands.h"
-#include "driver.h"
 #include "input.h"
 #include "page.h"
 #include "pdf.h"

@@ -10,9 +10,8 @@
 // bracket is dropped everywhere; and a ">" that follows any character other
 // than a blank gets a blank delivered before it, so a word written against
 // ">" still ends at a blank.
-#include "input.h"
-
 #include "driver.h"
+#include "input.h"
 
 namespace {
 

@@ -134,7 +134,7 @@ int64_t gif_embed(const char* path) {
   emit_text(")]>>\nstream\n");
 
   if (gif.byte(53) != ',') fatal_error(53, msg_bad_gif);  // an extension, the trailer
-  gif.skip(8);  // image position and size
+  gif.skip(8);                                            // image position and size
   if (gif.byte(56) & 0xC0) fatal_error(54, msg_bad_gif);  // local table, interlaced
   if (gif.byte(56) != 8) fatal_error(55, msg_bad_gif);    // LZW minimum code size
   return repack_codes(gif);
@@ -147,7 +147,8 @@ void command_gif() {
   write_image_size(picture, nullptr);
   emit_text("\n/BitsPerComponent 8  /Length ");
   emit_int(run.next_object);
-  emit_text(" 0 R /Filter /LZWDecode /DecodeParms <</EarlyChange 0>>\n/ColorSpace [/Indexed /DeviceRGB ");
+  emit_text(
+      " 0 R /Filter /LZWDecode /DecodeParms <</EarlyChange 0>>\n/ColorSpace [/Indexed /DeviceRGB ");
   char path[word_buffer_size];
   read_word(path);
   int64_t length = gif_embed(path);

@@ -90,9 +90,7 @@ void write_actions(const int32_t* entry, int32_t count, int32_t strings) {
       case action_next:
       case action_last:
       case action_back:
-      case action_forward:
-        emit_text("\n>>\nendobj\n");
-        break;
+      case action_forward: emit_text("\n>>\nendobj\n"); break;
     }
   }
 }

@@ -116,8 +116,7 @@ int read_action(const char* word) {
     case action_next:
     case action_last:
     case action_back:
-    case action_forward:
-      break;
+    case action_forward: break;
   }
   return 1;
 }

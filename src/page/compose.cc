@@ -65,7 +65,8 @@ void show_plain_run() {
   unsigned char* const target_end = out.buffer + io_buffer_size;
   int previous = run.previous_char, current = run.current_char, ahead = run.lookahead_char;
   int last_written = 0, lines = 0;
-  while (ahead >= 0 && byte_classes.plain[ahead] && source != source_end && target_end - target >= 2) {
+  while (ahead >= 0 && byte_classes.plain[ahead] && source != source_end &&
+         target_end - target >= 2) {
     // A run of simple bytes: `ahead` and all but the last of them are shown
     // at once, the last becomes the lookahead. Every byte shown is followed
     // by a simple byte, so no blank among them stands before a bracket.
@@ -130,18 +131,10 @@ void compose_page() {
         if (++run.lines_on_page < run.lines_per_page) break;
         close_content_stream();  // the page is full
         return;
-      case '\f':
-        close_content_stream();
-        return;
-      case tok_open_bracket:
-        copy_raw_block();
-        break;
-      case tok_open_brace:
-        copy_deferred_block();
-        break;
-      case tok_open_angle:
-        run_command_group();
-        break;
+      case '\f': close_content_stream(); return;
+      case tok_open_bracket: copy_raw_block(); break;
+      case tok_open_brace: copy_deferred_block(); break;
+      case tok_open_angle: run_command_group(); break;
       default:
         show_char(t);
         show_plain_run();

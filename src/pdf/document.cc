@@ -19,11 +19,13 @@ struct Font {
 
 // Named F1 .. F14, objects 9 .. 22, in this order.
 const Font standard_fonts[] = {
-    {"Courier", true},        {"Courier-Bold", true},         {"Courier-Oblique", true},
-    {"Courier-BoldOblique", true}, {"Helvetica", true},        {"Helvetica-Bold", true},
-    {"Helvetica-Oblique", true},   {"Helvetica-BoldOblique", true}, {"Symbol", false},
-    {"Times-Roman", true},    {"Times-Bold", true},           {"Times-Italic", true},
-    {"Times-BoldItalic", true},    {"ZapfDingbats", false},
+    {"Courier", true},           {"Courier-Bold", true},
+    {"Courier-Oblique", true},   {"Courier-BoldOblique", true},
+    {"Helvetica", true},         {"Helvetica-Bold", true},
+    {"Helvetica-Oblique", true}, {"Helvetica-BoldOblique", true},
+    {"Symbol", false},           {"Times-Roman", true},
+    {"Times-Bold", true},        {"Times-Italic", true},
+    {"Times-BoldItalic", true},  {"ZapfDingbats", false},
 };
 
 // Begins fixed object `number` directly, recording its offset.
@@ -37,8 +39,9 @@ void begin_fixed_object(int32_t number, const char* text) {
 void write_font_objects() {
   run.next_object = obj_font_resources;
   whole_object(
-      "<<\n/F1 9 0 R\n/F2 10 0 R\n/F3 11 0 R\n/F4 12 0 R\n/F5 13 0 R\n/F6 14 0 R\n/F7 15 0 R\n"
-      "/F8 16 0 R\n/F9 17 0 R\n/F10 18 0 R\n/F11 19 0 R\n/F12 20 0 R\n/F13 21 0 R\n/F14 22 0 R\n>>");
+      "<<\n/F1 9 0 R\n/F2 10 0 R\n/F3 11 0 R\n/F4 12 0 R\n/F5 13 0 R\n/F6 14 0 R\n"
+      "/F7 15 0 R\n/F8 16 0 R\n/F9 17 0 R\n/F10 18 0 R\n/F11 19 0 R\n/F12 20 0 R\n"
+      "/F13 21 0 R\n/F14 22 0 R\n>>");
   int number = 1;
   for (const Font& font : standard_fonts) {
     begin_object("<<\n/Type /Font\n/Subtype /Type1\n/Name /F");

@@ -72,13 +72,17 @@ TEST(Placement, Stops) {
 // division by zero. Natural size needs no division.
 TEST(Placement, ZeroSizeAndLargeProducts) {
   const std::string file = test_data("jpeg/small-200x100.jpg");
-  compile_expecting_stop("<jpg 1 200 0 " + file + " pict+ 1 0 0 0 50>", 1, 69, msg_picture_size_zero);
-  compile_expecting_stop("<jpg 1 0 100 " + file + " pict+ 1 0 0 50 0>", 1, 69, msg_picture_size_zero);
-  compile_expecting_stop("<jpg 1 0 0 " + file + " pict+ 1 0 0 -5 -5>", 1, 69, msg_picture_size_zero);
+  compile_expecting_stop("<jpg 1 200 0 " + file + " pict+ 1 0 0 0 50>", 1, 69,
+                         msg_picture_size_zero);
+  compile_expecting_stop("<jpg 1 0 100 " + file + " pict+ 1 0 0 50 0>", 1, 69,
+                         msg_picture_size_zero);
+  compile_expecting_stop("<jpg 1 0 0 " + file + " pict+ 1 0 0 -5 -5>", 1, 69,
+                         msg_picture_size_zero);
   EXPECT_EQ(stream_of(compile("<jpg 1 0 0 " + file + " pict+ 1 0 0 0 0>", "doc", false).pdf, 26),
             "q 0 0 0 0 0 0 cm /Im1 Do Q\r\n");
   // Products are formed in 64 bits and the result wrapped to 32.
-  EXPECT_EQ(stream_of(compile("<jpg 1 100000 1 " + file + " pict+ 1 0 0 0 100000>", "doc", false).pdf,
-                      26),
-            "q 1410065408 0 0 100000 0 0 cm /Im1 Do Q\r\n");
+  EXPECT_EQ(
+      stream_of(compile("<jpg 1 100000 1 " + file + " pict+ 1 0 0 0 100000>", "doc", false).pdf,
+                26),
+      "q 1410065408 0 0 100000 0 0 cm /Im1 Do Q\r\n");
 }

@@ -87,7 +87,8 @@ TEST(Documentation, InstallAndPackage) {
                       &out),
             0)
       << out;
-  ASSERT_EQ(run_shell("dpkg-deb -c '" + scratch_path("package") + "'/kestrin_*.deb", &out), 0) << out;
+  ASSERT_EQ(run_shell("dpkg-deb -c '" + scratch_path("package") + "'/kestrin_*.deb", &out), 0)
+      << out;
   EXPECT_NE(out.find("./usr/bin/kestrin\n"), std::string::npos) << out;
   EXPECT_NE(out.find("./usr/share/man/man1/kestrin.1\n"), std::string::npos) << out;
 }
@@ -98,7 +99,8 @@ TEST(Documentation, VimSyntax) {
   std::string doc = scratch_path("doc.kst"), report = scratch_path("report");
   write_file(doc, "<fullscreen 8 *note*>Text \\n [/F6 14 Tf] {1 w}\n<action 1 2 3 4 0 <next>>\n");
   std::string probe = "redir! > " + report + "\necho &filetype\n";
-  const std::pair<int, int> positions[] = {{1, 3}, {1, 13}, {1, 16}, {1, 27}, {1, 31}, {1, 43}, {2, 21}};
+  const std::pair<int, int> positions[] = {{1, 3},  {1, 13}, {1, 16}, {1, 27},
+                                           {1, 31}, {1, 43}, {2, 21}};
   for (const auto& at : positions)
     probe += "echo synIDattr(synID(" + std::to_string(at.first) + ", " + std::to_string(at.second) +
              ", 1), 'name')\n";
@@ -111,17 +113,18 @@ TEST(Documentation, VimSyntax) {
             0)
       << out;
   EXPECT_EQ(lines_of(read_file(report)),
-            (std::vector<std::string>{"", "kestrin", "kestrinCommand", "kestrinNumber", "kestrinComment",
-                                      "kestrinEscape", "kestrinTextBlock", "kestrinGraphicsBlock",
-                                      "kestrinAction"}));
+            (std::vector<std::string>{"", "kestrin", "kestrinCommand", "kestrinNumber",
+                                      "kestrinComment", "kestrinEscape", "kestrinTextBlock",
+                                      "kestrinGraphicsBlock", "kestrinAction"}));
 }
 
 TEST(Documentation, TextMateGrammar) {
   std::string out;
-  EXPECT_EQ(run_shell("cmake -DGRAMMAR='" + root + "/editors/textmate/kestrin.tmLanguage.json' -P '" +
-                          root + "/tests/driver/check_grammar.cmake'",
-                      &out),
-            0)
+  EXPECT_EQ(
+      run_shell("cmake -DGRAMMAR='" + root + "/editors/textmate/kestrin.tmLanguage.json' -P '" +
+                    root + "/tests/driver/check_grammar.cmake'",
+                &out),
+      0)
       << out;
   EXPECT_NE(out.find("grammar source.kestrin for .kst"), std::string::npos) << out;
 }
@@ -132,7 +135,8 @@ TEST(Documentation, PreviewsAreCurrent) {
   for (const char* name : {"hello", "letter", "listing", "pictures", "presentation"}) {
     SCOPED_TRACE(name);
     std::string pdf = scratch_path(std::string(name) + ".pdf");
-    ASSERT_EQ(run_binary_in(root + "/examples", {std::string(name) + ".txt", pdf}).out, success_text());
+    ASSERT_EQ(run_binary_in(root + "/examples", {std::string(name) + ".txt", pdf}).out,
+              success_text());
     std::string out;
     ASSERT_EQ(run_shell("pdftoppm -r 50 -f 1 -l 1 -singlefile -png '" + pdf + "' '" +
                             scratch_path(name) + "'",
@@ -154,9 +158,11 @@ TEST(Documentation, GifConversionCommands) {
     ASSERT_NE(command, "") << marker;
     command = command.substr(0, command.find("   #"));
     std::string out;
-    if (run_shell("cd '" + dir + "' && rm -f picture.gif && cp '" + test_data("gif/gif87a-256.gif") +
+    if (run_shell("cd '" + dir + "' && rm -f picture.gif && cp '" +
+                      test_data("gif/gif87a-256.gif") +
                       "' source.gif && (convert source.gif picture.png || " +
-                      "python3 -c \"from PIL import Image; Image.open('source.gif').save('picture.png')\")",
+                      "python3 -c \"from PIL import Image; "
+                      "Image.open('source.gif').save('picture.png')\")",
                   &out) != 0 ||
         run_shell("cd '" + dir + "' && " + command, &out) != 0) {
       std::cout << "skipped: " << command << "\n" << out;
@@ -174,13 +180,19 @@ TEST(Documentation, GifConversionCommands) {
 TEST(Documentation, Utf8ConversionCommand) {
   std::string command = readme_line("iconv -f UTF-8");
   ASSERT_NE(command, "");
-  write_file(scratch_path("letter-utf8.txt"), "Caf\xC3\xA9 cr\xC3\xA8me \xE2\x82\xAC" "5\n");
+  write_file(scratch_path("letter-utf8.txt"),
+             "Caf\xC3\xA9 cr\xC3\xA8me \xE2\x82\xAC"
+             "5\n");
   std::string out;
   ASSERT_EQ(run_shell("cd '" + scratch_dir() + "' && " + command, &out), 0) << out;
-  EXPECT_EQ(read_file(scratch_path("letter.txt")), "Caf\xE9 cr\xE8me \x80" "5\n");
+  EXPECT_EQ(read_file(scratch_path("letter.txt")),
+            "Caf\xE9 cr\xE8me \x80"
+            "5\n");
   ProcessResult result = run_binary({"letter.txt", "letter.pdf"});
   ASSERT_EQ(result.out, success_text());
   if (!have("pdftotext")) return;
   ASSERT_EQ(run_shell("pdftotext '" + scratch_path("letter.pdf") + "' -", &out), 0);
-  EXPECT_EQ(out.substr(0, out.find('\n')), "Caf\xC3\xA9 cr\xC3\xA8me \xE2\x82\xAC" "5");
+  EXPECT_EQ(out.substr(0, out.find('\n')),
+            "Caf\xC3\xA9 cr\xC3\xA8me \xE2\x82\xAC"
+            "5");
 }

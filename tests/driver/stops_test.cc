@@ -92,8 +92,8 @@ std::vector<StopCase> stop_cases() {
        msg_bad_gif},
       {"GIF without global table", "<gif 1 1 1 " + media("gif/no-global-table.gif") + ">", 1, 52,
        msg_bad_gif},
-      {"GIF extension before the image", "<gif 1 1 1 " + media("gif/gce-before-image.gif") + ">",
-       1, 53, msg_bad_gif},
+      {"GIF extension before the image", "<gif 1 1 1 " + media("gif/gce-before-image.gif") + ">", 1,
+       53, msg_bad_gif},
       {"interlaced GIF", "<gif 1 1 1 " + media("gif/interlaced.gif") + ">", 1, 54, msg_bad_gif},
       {"GIF minimum code size 4", "<gif 1 1 1 " + media("gif/c16-min4.gif") + ">", 1, 55,
        msg_bad_gif},
@@ -136,7 +136,8 @@ TEST(Stops, EveryReachableStop) {
                          msg_output_is_input);
   codes.insert({71, 1, 2, 3, 68, 72});
   for (int code = 1; code <= 72; ++code) {
-    if (code == 4 || code == 5 || code == 8 || code == 70) continue;  // success, unreachable, unused
+    if (code == 4 || code == 5 || code == 8 || code == 70)
+      continue;  // success, unreachable, unused
     EXPECT_EQ(codes.count(code), 1u) << "no test reaches code " << code;
   }
 }

@@ -64,8 +64,8 @@ int fuzz_gif(const uint8_t* data, size_t size) {
 }
 
 int fuzz_jpeg(const uint8_t* data, size_t size) {
-  std::FILE* file = size > 0 ? fmemopen(const_cast<uint8_t*>(data), size, "rb")
-                             : std::fopen("/dev/null", "rb");
+  std::FILE* file =
+      size > 0 ? fmemopen(const_cast<uint8_t*>(data), size, "rb") : std::fopen("/dev/null", "rb");
   if (!file) std::abort();
   reset_run_state();
   try {

@@ -26,7 +26,8 @@ size_t replay(const std::string& target, int (*run_input)(const uint8_t*, size_t
   enter_fuzz_directory(KESTRIN_TEST_DATA);
   size_t count = 0;
   for (const char* kind : {"corpus", "findings"}) {
-    for (const std::string& path : files_in(std::string(KESTRIN_FUZZ_DIR) + "/" + kind + "/" + target)) {
+    for (const std::string& path :
+         files_in(std::string(KESTRIN_FUZZ_DIR) + "/" + kind + "/" + target)) {
       SCOPED_TRACE(path);
       std::string bytes = read_file(path);
       run_input(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());

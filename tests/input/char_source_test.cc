@@ -48,9 +48,7 @@ TEST(CharSource, BackToBackCommentsLeaveAStar) {
   EXPECT_EQ(stop.code, 57);
 }
 
-TEST(CharSource, EscapedStarIsNoComment) {
-  EXPECT_EQ(characters("\\*x", true), "\\@1 *@1 x@1 ");
-}
+TEST(CharSource, EscapedStarIsNoComment) { EXPECT_EQ(characters("\\*x", true), "\\@1 *@1 x@1 "); }
 
 TEST(CharSource, CommentSpanningLinesCountsThem) {
   feed("a*one\ntwo\nthree*b\n");

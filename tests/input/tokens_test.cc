@@ -56,7 +56,7 @@ TEST(Tokens, BlankBeforeOpenerDroppedOnlyOutsideCommands) {
   EXPECT_EQ(tokens("ab\n{x}"), "a b {{ x }}");
   EXPECT_EQ(tokens("ab\n<>"), "a b << _ >>");
   EXPECT_EQ(tokens("ab  [x]"), "a b _ [[ x ]]");  // only one blank
-  EXPECT_EQ(tokens("a\t[x]"), "a #9 [[ x ]]");   // a tab is not a blank
+  EXPECT_EQ(tokens("a\t[x]"), "a #9 [[ x ]]");    // a tab is not a blank
   EXPECT_EQ(tokens("<a [x]>"), "<< a _ [[ x ]] _ >>");
   EXPECT_EQ(tokens("a\\ [x]"), "a _ [[ x ]]");  // an escaped blank stays
 }
@@ -73,7 +73,7 @@ TEST(Tokens, BlankDeliveredBeforeCloseAngle) {
   EXPECT_EQ(tokens("<ab>"), "<< a b _ >>");
   EXPECT_EQ(tokens("<ab >"), "<< a b _ >>");
   EXPECT_EQ(tokens("<ab*c*>"), "<< a b >>");  // through a comment: no blank
-  EXPECT_EQ(tokens("x>y"), "x _ >> y");      // outside commands too
+  EXPECT_EQ(tokens("x>y"), "x _ >> y");       // outside commands too
 }
 
 TEST(Tokens, AngleBracketsSwitchCommandStateWithoutCounting) {
@@ -134,7 +134,7 @@ TEST(Numbers, ReadAndEnd) {
   EXPECT_EQ(next_token(), tok_close_angle);
   EXPECT_EQ(read_number(), 0);  // "-" alone
   EXPECT_EQ(read_number(), 7);
-  EXPECT_EQ(read_number(), INT32_MIN);               // wraps modulo 2^32
+  EXPECT_EQ(read_number(), INT32_MIN);  // wraps modulo 2^32
   EXPECT_EQ(read_number(), 1215752191);
 }
 
@@ -143,9 +143,9 @@ TEST(Numbers, Stops) {
     const char* text;
     int code, message;
   } cases[] = {
-      {"12]", 60, msg_error_reading_number}, {"+5 ", 61, msg_error_reading_number},
+      {"12]", 60, msg_error_reading_number},  {"+5 ", 61, msg_error_reading_number},
       {"12x ", 61, msg_error_reading_number}, {"[", 59, msg_error_reading_number},
-      {"-[", 59, msg_error_reading_number},  {"  ", 63, msg_unexpected_end},
+      {"-[", 59, msg_error_reading_number},   {"  ", 63, msg_unexpected_end},
   };
   for (const Case& c : cases) {
     feed(c.text);

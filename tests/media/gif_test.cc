@@ -110,10 +110,18 @@ TEST(Gif, AcceptedSamplesRepackExactly) {
     const char* name;
     int width, height, colours;
   } samples[] = {
-      {"gif87a-256", 96, 64, 256},   {"gif89a-256", 96, 64, 256},   {"c16-min8", 40, 30, 16},
-      {"c2-min8", 48, 16, 2},        {"tiny-2x2", 2, 2, 2},         {"clear-late", 128, 128, 256},
-      {"early-clears", 96, 96, 256}, {"no-initial-clear", 40, 30, 16}, {"end-on-byte", 16, 16, 16},
-      {"sub-blocks", 64, 48, 256},   {"palette-specials", 32, 16, 16}, {"large-800x600", 800, 600, 256},
+      {"gif87a-256", 96, 64, 256},
+      {"gif89a-256", 96, 64, 256},
+      {"c16-min8", 40, 30, 16},
+      {"c2-min8", 48, 16, 2},
+      {"tiny-2x2", 2, 2, 2},
+      {"clear-late", 128, 128, 256},
+      {"early-clears", 96, 96, 256},
+      {"no-initial-clear", 40, 30, 16},
+      {"end-on-byte", 16, 16, 16},
+      {"sub-blocks", 64, 48, 256},
+      {"palette-specials", 32, 16, 16},
+      {"large-800x600", 800, 600, 256},
   };
   for (const Sample& sample : samples) {
     SCOPED_TRACE(sample.name);
@@ -144,10 +152,10 @@ TEST(Gif, RefusedSamples) {
     const char* name;
     int code;
   } samples[] = {
-      {"bad-signature", 51},   {"empty", 51},        {"no-global-table", 52},
+      {"bad-signature", 51},    {"empty", 51},        {"no-global-table", 52},
       {"gce-before-image", 53}, {"trailer-only", 53}, {"interlaced", 54},
-      {"local-table", 54},     {"c16-min4", 55},     {"deferred-clear", 56},
-      {"junk-after-end", 56},  {"no-end-code", 56},  {"no-data", 56},
+      {"local-table", 54},      {"c16-min4", 55},     {"deferred-clear", 56},
+      {"junk-after-end", 56},   {"no-end-code", 56},  {"no-data", 56},
       {"truncated", 56},
   };
   for (const Sample& sample : samples) {
@@ -165,20 +173,29 @@ TEST(Gif, EndOfFileInsideHeaderOrData) {
   struct Cut {
     size_t length;
     int code;
-  } cuts[] = {{2, 51}, {3, 56}, {12, 56}, {15, 56}, {19, 53}, {21, 56},
-              {29, 56}, {30, 56}, {40, 56}, {100, 56}, {whole.size() - 3, 56}};
+  } cuts[] = {{2, 51},
+              {3, 56},
+              {12, 56},
+              {15, 56},
+              {19, 53},
+              {21, 56},
+              {29, 56},
+              {30, 56},
+              {40, 56},
+              {100, 56},
+              {whole.size() - 3, 56}};
   for (const Cut& cut : cuts) {
     SCOPED_TRACE(cut.length);
     write_file(scratch_path("cut.gif"), whole.substr(0, cut.length));
-    CompileResult result =
-        compile_expecting_stop("<gif 1 48 16 " + scratch_path("cut.gif") + ">", 1, cut.code, msg_bad_gif);
+    CompileResult result = compile_expecting_stop("<gif 1 48 16 " + scratch_path("cut.gif") + ">",
+                                                  1, cut.code, msg_bad_gif);
     size_t stream = result.pdf.find(")]>>\r\nstream\r\n");
     if (cut.length < 19) {  // the table is incomplete
       EXPECT_EQ(stream, std::string::npos);
       continue;
     }
     std::string data = result.pdf.substr(stream + 14);
-    EXPECT_EQ(data, packed.substr(0, data.size()));       // a prefix of the true stream
+    EXPECT_EQ(data, packed.substr(0, data.size()));                 // a prefix of the true stream
     EXPECT_LE(data.size() + 31, std::max<size_t>(cut.length, 31));  // no byte past the end
   }
 }

@@ -24,9 +24,15 @@ JpegFrame scan(const std::string& bytes) {
 
 // A frame header segment: SOFn, length, precision, height, width, components.
 std::string frame_segment(int marker, int height, int width, int components) {
-  std::string s = {'\xFF', static_cast<char>(marker), 0, 8, 8,
-                   static_cast<char>(height >> 8), static_cast<char>(height),
-                   static_cast<char>(width >> 8), static_cast<char>(width),
+  std::string s = {'\xFF',
+                   static_cast<char>(marker),
+                   0,
+                   8,
+                   8,
+                   static_cast<char>(height >> 8),
+                   static_cast<char>(height),
+                   static_cast<char>(width >> 8),
+                   static_cast<char>(width),
                    static_cast<char>(components)};
   return s;
 }
@@ -83,7 +89,8 @@ TEST(Jpeg, SizeAndColourSpaceFromFile) {
 TEST(Jpeg, FrameScanMarkers) {
   const std::string soi = "\xFF\xD8";
   // Fill bytes, stuffed zeros, restart markers and TEM stand alone.
-  JpegFrame frame = scan(soi + "junk\xFF\x00\xFF\xD3\xFF\x01\xFF\xFF\xFF" + frame_segment(0xC2, 300, 401, 3).substr(1));
+  JpegFrame frame = scan(soi + "junk\xFF\x00\xFF\xD3\xFF\x01\xFF\xFF\xFF" +
+                         frame_segment(0xC2, 300, 401, 3).substr(1));
   EXPECT_EQ(frame.height, 300);
   EXPECT_EQ(frame.width, 401);
   // DHT (C4), JPG (C8) and DAC (CC) are segments with a length, skipped whole.
@@ -117,13 +124,13 @@ TEST(Jpeg, CmykDeclaration) {
   write_file(scratch_path("cmyk.jpg"), soi + frame_segment(0xC0, 10, 20, 4));
   write_file(scratch_path("adobe.jpg"), soi + "\xFF\xEE" + std::string("\x00\x07", 2) + "Adobe" +
                                             frame_segment(0xC0, 10, 20, 4));
-  CompileResult result = compile("<jpg+ 1 " + scratch_path("cmyk.jpg") + " jpg+ 2 " +
-                                     scratch_path("adobe.jpg") + ">",
-                                 "doc", false);
+  CompileResult result =
+      compile("<jpg+ 1 " + scratch_path("cmyk.jpg") + " jpg+ 2 " + scratch_path("adobe.jpg") + ">",
+              "doc", false);
   EXPECT_NE(object_text(result.pdf, 24).find("/ColorSpace /DeviceCMYK /Length 25 0 R"),
             std::string::npos);
-  EXPECT_NE(object_text(result.pdf, 26).find(
-                "/ColorSpace /DeviceCMYK /Decode [1 0 1 0 1 0 1 0] /Length 27 0 R"),
+  EXPECT_NE(object_text(result.pdf, 26)
+                .find("/ColorSpace /DeviceCMYK /Decode [1 0 1 0 1 0 1 0] /Length 27 0 R"),
             std::string::npos);
 }
 

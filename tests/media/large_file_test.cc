@@ -11,7 +11,8 @@ TEST(LargeFiles, SoundOverTwoGigabytes) {
   const int64_t size = (int64_t{1} << 31) + 1000;
   struct statvfs space;
   if (statvfs(scratch_dir().c_str(), &space) != 0 ||
-      static_cast<int64_t>(space.f_bavail) * static_cast<int64_t>(space.f_frsize) < 3 * size / 2 + (int64_t{1} << 29))
+      static_cast<int64_t>(space.f_bavail) * static_cast<int64_t>(space.f_frsize) <
+          3 * size / 2 + (int64_t{1} << 29))
     GTEST_SKIP() << "not enough free space for a 2 GiB output";
   const std::string big = scratch_path("big.raw"), pdf = scratch_path("big.pdf");
   std::FILE* file = std::fopen(big.c_str(), "wb");

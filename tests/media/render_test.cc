@@ -28,10 +28,12 @@ TEST(Render, PicturesPlacedInSeveralWays) {
       "progressive-320x240.jpg jpg+ 4 " + jpeg + "segments-256x192.jpg gif 5 96 64 " + gif +
       "gif87a-256.gif gif 6 800 600 " + gif + "large-800x600.gif>" +
       "<pict+ 1 -297 -600 -400 -300 pict+ 2 20 20 0 0 pict+ 3 300 20 0 120>Pictures\n" +
-      "<pict+ 4 -100 -100 -64 -64 pict+ 5 400 200 -96 64 pict 6>{q 160 0 0 120 400 650 cm /Im6 Do Q}");
+      "<pict+ 4 -100 -100 -64 -64 pict+ 5 400 200 -96 64 pict 6>{q 160 0 0 120 400 650 cm /Im6 Do "
+      "Q}");
   ASSERT_EQ(result.console, success_text());
   std::string out;
-  EXPECT_EQ(run_shell("pdftoppm -r 30 -png '" + result.path + "' " + scratch_path("page"), &out), 0);
+  EXPECT_EQ(run_shell("pdftoppm -r 30 -png '" + result.path + "' " + scratch_path("page"), &out),
+            0);
   EXPECT_EQ(out, "");
 }
 
@@ -40,9 +42,9 @@ TEST(Render, PicturesPlacedInSeveralWays) {
 // compared (at 72, poppler smooths the picture a little).
 TEST(Render, GifColoursWhereThePictureStands) {
   const int left = 100, bottom = 200, width = 96, height = 64;
-  CompileResult result = compile("<gif 1 96 64 " + test_data("gif/gif87a-256.gif") + ">" +
-                                 "<pict+ 1 " + std::to_string(left) + " " + std::to_string(bottom) +
-                                 " 0 0>");
+  CompileResult result =
+      compile("<gif 1 96 64 " + test_data("gif/gif87a-256.gif") + ">" + "<pict+ 1 " +
+              std::to_string(left) + " " + std::to_string(bottom) + " 0 0>");
   ASSERT_EQ(result.console, success_text());
   std::string indices = read_file(test_data("gif/gif87a-256.idx"));
   std::string palette = read_file(test_data("gif/gif87a-256.pal"));

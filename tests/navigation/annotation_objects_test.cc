@@ -10,18 +10,40 @@ TEST(AnnotationObjects, ActionChain) {
   ASSERT_EQ(result.console, success_text());
   EXPECT_EQ(object_text(result.pdf, 28) + object_text(result.pdf, 29) +
                 object_text(result.pdf, 30) + object_text(result.pdf, 31),
-            crlf({"28 0 obj", "<<", "/Type /Annot", "/Subtype /Link", "/Rect [72 700 216 714]",
-                  "/Border [0 0 0]", "/C [1 0 0.5]", "/A 29 0 R ", ">>", "endobj",
-                  "29 0 obj", "<<", "/Type /Action /S /GoTo", "/Next 30 0 R",
-                  "/D [34 0 R /FitR 0 0 595 842 ]", ">>", "endobj",
-                  "30 0 obj", "<<", "/Type /Action /S /Named /N /NextPage ", "/Next 31 0 R", ">>",
+            crlf({"28 0 obj",
+                  "<<",
+                  "/Type /Annot",
+                  "/Subtype /Link",
+                  "/Rect [72 700 216 714]",
+                  "/Border [0 0 0]",
+                  "/C [1 0 0.5]",
+                  "/A 29 0 R ",
+                  ">>",
                   "endobj",
-                  "31 0 obj", "<<", "/Type /Action /S /URI", "/URI (http://kestrin-pdf.org/\\(a\\))",
-                  ">>", "endobj"}));
+                  "29 0 obj",
+                  "<<",
+                  "/Type /Action /S /GoTo",
+                  "/Next 30 0 R",
+                  "/D [34 0 R /FitR 0 0 595 842 ]",
+                  ">>",
+                  "endobj",
+                  "30 0 obj",
+                  "<<",
+                  "/Type /Action /S /Named /N /NextPage ",
+                  "/Next 31 0 R",
+                  ">>",
+                  "endobj",
+                  "31 0 obj",
+                  "<<",
+                  "/Type /Action /S /URI",
+                  "/URI (http://kestrin-pdf.org/\\(a\\))",
+                  ">>",
+                  "endobj"}));
   const std::string annot = "trailer/Root/Pages/Kids/1/Kids/1/Annots/1/";
   EXPECT_EQ(reader_show(result.path, annot + "A/S"), "/GoTo");
   EXPECT_EQ(reader_show(result.path, annot + "A/Next/N"), "/NextPage");
-  EXPECT_EQ(reader_show(result.path, annot + "A/Next/Next/URI"), "(http://kestrin-pdf.org/\\(a\\))");
+  EXPECT_EQ(reader_show(result.path, annot + "A/Next/Next/URI"),
+            "(http://kestrin-pdf.org/\\(a\\))");
 }
 
 TEST(AnnotationObjects, TextAndLink) {
@@ -37,27 +59,63 @@ TEST(AnnotationObjects, TextAndLink) {
 
 // Every action kind, with the heads exactly as viewers have always read them.
 TEST(AnnotationObjects, EveryActionKind) {
-  CompileResult result = compile(
-      "<sound 3 8000 1 8 Raw " + test_data("sound/tone-8k-u8.raw") + ">" +
-      "x<action 0 0 9 9 0 <exec viewer [] exec run [-a (b)] sound 3 first prev last back forward>>");
+  CompileResult result =
+      compile("<sound 3 8000 1 8 Raw " + test_data("sound/tone-8k-u8.raw") + ">" +
+              "x<action 0 0 9 9 0 <exec viewer [] exec run [-a (b)] sound 3 first prev last back "
+              "forward>>");
   ASSERT_EQ(result.console, success_text());
   std::string tail = result.pdf.substr(result.pdf.find("\r\n31 0 obj\r\n") + 2);
   tail = tail.substr(0, tail.find("\r\n1 0 obj\r\n") + 2);
-  EXPECT_EQ(tail, crlf({"31 0 obj", "<<", "/Type /Action /S /Launch", "/Next 32 0 R",
-                        "/Win <</F (viewer)>>", ">>", "endobj",
-                        "32 0 obj", "<<", "/Type /Action /S /Launch", "/Next 33 0 R",
-                        "/Win <</F (run) /P (-a \\(b\\))>>", ">>", "endobj",
-                        "33 0 obj", "<<", "/Type /Action /S /Sound /Synchronous true ",
-                        "/Next 34 0 R", "/Sound 24 0 R", ">>", "endobj",
-                        "34 0 obj", "<<", "/Type /Action /S /Named /N /FirstPage ", "/Next 35 0 R",
-                        ">>", "endobj",
-                        "35 0 obj", "<<", "/Type /Action /S /Named /N /PrevPage ", "/Next 36 0 R",
-                        ">>", "endobj",
-                        "36 0 obj", "<<", "/Type /Action /S /Named /N /LastPage ", "/Next 37 0 R",
-                        ">>", "endobj",
-                        "37 0 obj", "<<", "/Type /Action /S /Named /N /GoBack", "/Next 38 0 R", ">>",
+  EXPECT_EQ(tail, crlf({"31 0 obj",
+                        "<<",
+                        "/Type /Action /S /Launch",
+                        "/Next 32 0 R",
+                        "/Win <</F (viewer)>>",
+                        ">>",
                         "endobj",
-                        "38 0 obj", "<<", "/Type /Action /S /Named /N /GoForward ", ">>", "endobj"}));
+                        "32 0 obj",
+                        "<<",
+                        "/Type /Action /S /Launch",
+                        "/Next 33 0 R",
+                        "/Win <</F (run) /P (-a \\(b\\))>>",
+                        ">>",
+                        "endobj",
+                        "33 0 obj",
+                        "<<",
+                        "/Type /Action /S /Sound /Synchronous true ",
+                        "/Next 34 0 R",
+                        "/Sound 24 0 R",
+                        ">>",
+                        "endobj",
+                        "34 0 obj",
+                        "<<",
+                        "/Type /Action /S /Named /N /FirstPage ",
+                        "/Next 35 0 R",
+                        ">>",
+                        "endobj",
+                        "35 0 obj",
+                        "<<",
+                        "/Type /Action /S /Named /N /PrevPage ",
+                        "/Next 36 0 R",
+                        ">>",
+                        "endobj",
+                        "36 0 obj",
+                        "<<",
+                        "/Type /Action /S /Named /N /LastPage ",
+                        "/Next 37 0 R",
+                        ">>",
+                        "endobj",
+                        "37 0 obj",
+                        "<<",
+                        "/Type /Action /S /Named /N /GoBack",
+                        "/Next 38 0 R",
+                        ">>",
+                        "endobj",
+                        "38 0 obj",
+                        "<<",
+                        "/Type /Action /S /Named /N /GoForward ",
+                        ">>",
+                        "endobj"}));
   const std::string action = "trailer/Root/Pages/Kids/1/Kids/1/Annots/1/A/";
   EXPECT_EQ(reader_show(result.path, action + "S"), "/Launch");
   EXPECT_EQ(reader_show(result.path, action + "Next/Next/S"), "/Sound");

@@ -21,12 +21,14 @@ TEST(Annotations, NumbersFixedByRecordingOrder) {
                                  "x<text 10 10 20 20 [note] action 10 40 20 20 1 <next prev>"
                                  " link 10 70 20 20 0 2>\fsecond");
   ASSERT_EQ(result.console, success_text());
-  EXPECT_NE(object_text(result.pdf, 32).find("/Contents 30 0 R\r\n/Annots [34 0 R 35 0 R 38 0 R ]\r\n>>"),
-            std::string::npos);
+  EXPECT_NE(
+      object_text(result.pdf, 32).find("/Contents 30 0 R\r\n/Annots [34 0 R 35 0 R 38 0 R ]\r\n>>"),
+      std::string::npos);
   EXPECT_NE(object_text(result.pdf, 34).find("/Subtype /Text"), std::string::npos);
   EXPECT_NE(object_text(result.pdf, 35).find("/A 36 0 R \r\n"), std::string::npos);
   EXPECT_NE(object_text(result.pdf, 37).find("/N /PrevPage"), std::string::npos);
-  EXPECT_NE(object_text(result.pdf, 38).find("/Dest [41 0 R /XYZ null 842 null]"), std::string::npos);
+  EXPECT_NE(object_text(result.pdf, 38).find("/Dest [41 0 R /XYZ null 842 null]"),
+            std::string::npos);
   EXPECT_NE(object_text(result.pdf, 39).find("<< /Length 40 0 R >>"), std::string::npos);
 }
 

@@ -26,9 +26,8 @@ std::vector<std::string> item(int number, int parent, const std::string& title,
 }  // namespace
 
 TEST(Outlines, TreeOfLevelsOneTwoTwoOne) {
-  CompileResult result = compile(six_images() +
-                                 "<outline 1 [A] outline 2 [B] outline 2 [C] outline 1 [D (x)]>",
-                                 "doc", false);
+  CompileResult result = compile(
+      six_images() + "<outline 1 [A] outline 2 [B] outline 2 [C] outline 1 [D (x)]>", "doc", false);
   ASSERT_EQ(result.console, success_text());
   EXPECT_EQ(object_text(result.pdf, 40) + object_text(result.pdf, 41) +
                 object_text(result.pdf, 42) + object_text(result.pdf, 43),
@@ -36,9 +35,8 @@ TEST(Outlines, TreeOfLevelsOneTwoTwoOne) {
                 crlf(item(41, 40, "B", {"/Next 42 0 R"})) +
                 crlf(item(42, 40, "C", {"/Prev 41 0 R"})) +
                 crlf(item(43, 2, "D \\(x\\)", {"/Prev 40 0 R"})));
-  EXPECT_EQ(object_text(result.pdf, 2),
-            crlf({"2 0 obj", "<<", "/Type /Outlines", "/Count 2", "/First 40 0 R", "/Last 43 0 R",
-                  ">>", "endobj"}));
+  EXPECT_EQ(object_text(result.pdf, 2), crlf({"2 0 obj", "<<", "/Type /Outlines", "/Count 2",
+                                              "/First 40 0 R", "/Last 43 0 R", ">>", "endobj"}));
   EXPECT_NE(result.pdf.find("/Size 44\r\n"), std::string::npos);
   EXPECT_NE(object_text(result.pdf, 1).find("/Pages 3 0 R\r\n/PageMode /UseOutlines\r\n"),
             std::string::npos);

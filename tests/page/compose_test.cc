@@ -22,8 +22,10 @@ TEST(Compose, StringSpecialsEscaped) {
 
 // Closing brackets outside blocks and other bytes are written unchanged.
 TEST(Compose, StrayClosersAndBytes) {
-  EXPECT_EQ(first_stream("a]b}c\\r\\351"),
-            default_state + "(a\x01" "b\x03" "c\r\xE9) Tj \r\nET\r\n");
+  EXPECT_EQ(first_stream("a]b}c\\r\\351"), default_state +
+                                               "(a\x01"
+                                               "b\x03"
+                                               "c\r\xE9) Tj \r\nET\r\n");
   EXPECT_EQ(first_stream("x>y"), default_state + "(x \x05y) Tj \r\nET\r\n");
 }
 
@@ -81,8 +83,9 @@ TEST(Compose, CommandOnOwnLineJoinsLines) {
 TEST(Compose, RunsOfPlainTextMatchTokenByToken) {
   std::string text;
   unsigned seed = 7;
-  const char* pieces[] = {"word ", "(paren) ", "a\\\\b ", "x [/F2 9 Tf] y ", "{1 w} ", "<lines 70> ",
-                          "\r\n", "\n", "end.\n", " \f", "\xE9t\xE9 ", "tab\there "};
+  const char* pieces[] = {"word ",  "(paren) ",    "a\\\\b ",    "x [/F2 9 Tf] y ",
+                          "{1 w} ", "<lines 70> ", "\r\n",       "\n",
+                          "end.\n", " \f",         "\xE9t\xE9 ", "tab\there "};
   while (text.size() < 300000) {
     seed = seed * 1103515245 + 12345;
     text += pieces[(seed >> 16) % (sizeof pieces / sizeof *pieces)];
@@ -118,6 +121,8 @@ TEST(Compose, RunsOfPlainTextMatchTokenByToken) {
 
   // The lines are counted as well: a stop at the end reports the last line.
   int lines = 1 + static_cast<int>(std::count(text.begin(), text.end(), '\n'));
-  EXPECT_EQ(compile(text + "<stop>", "plain", false).console, "stop" + stop_text(lines, 44, msg_unknown_command));
-  EXPECT_EQ(compile(escaped + "<stop>", "escaped", false).console, "stop" + stop_text(lines, 44, msg_unknown_command));
+  EXPECT_EQ(compile(text + "<stop>", "plain", false).console,
+            "stop" + stop_text(lines, 44, msg_unknown_command));
+  EXPECT_EQ(compile(escaped + "<stop>", "escaped", false).console,
+            "stop" + stop_text(lines, 44, msg_unknown_command));
 }

@@ -45,7 +45,8 @@ TEST(Content, RawBlockClosesStringDeferredBlockDoesNot) {
 // the newline rule; an inner bracket token is written as its low byte.
 TEST(Content, RawBlockContent) {
   EXPECT_EQ(first_stream("[1 Tr\n\n]"), default_state + crlf({"1 Tr", "ET"}));
-  EXPECT_EQ(first_stream("[a[b]", false), default_state + "a" + std::string(1, '\0') + "b\r\nET\r\n");
+  EXPECT_EQ(first_stream("[a[b]", false),
+            default_state + "a" + std::string(1, '\0') + "b\r\nET\r\n");
 }
 
 TEST(Content, InitialTextStateReplaced) {

@@ -11,11 +11,12 @@ TEST(PageObjects, PageAndResourcesOfFirstPage) {
 
 // Settings changed during a page hold for that page's own object.
 TEST(PageObjects, RotateAndDurationOnlyWhenSet) {
-  CompileResult result = compile("<paper 612 792>a<rotate -90><fullscreen 7>\fb<rotate 0><fullscreen 0>");
-  EXPECT_EQ(object_text(result.pdf, 26),
-            crlf({"26 0 obj", "<<", "/Type /Page", "/Parent 23 0 R", "/Resources 27 0 R",
-                  "/Rotate -90", "/Dur 7", "/MediaBox [0 0 612 792]", "/Contents 24 0 R", ">>",
-                  "endobj"}));
+  CompileResult result =
+      compile("<paper 612 792>a<rotate -90><fullscreen 7>\fb<rotate 0><fullscreen 0>");
+  EXPECT_EQ(
+      object_text(result.pdf, 26),
+      crlf({"26 0 obj", "<<", "/Type /Page", "/Parent 23 0 R", "/Resources 27 0 R", "/Rotate -90",
+            "/Dur 7", "/MediaBox [0 0 612 792]", "/Contents 24 0 R", ">>", "endobj"}));
   std::string second = object_text(result.pdf, 30);
   EXPECT_EQ(second.find("/Rotate"), std::string::npos);
   EXPECT_EQ(second.find("/Dur"), std::string::npos);  // -1: full screen, no timer
@@ -35,8 +36,8 @@ TEST(PageObjects, NodesOfThreeHundredPages) {
   result = compile(pages + "p\fp");
   EXPECT_EQ(run.page_count, 301);
   int node = 23 + 1 + 300 * 4;
-  EXPECT_NE(object_text(result.pdf, 3).find("/Count 301\r\n/Kids [23 0 R " + std::to_string(node) +
-                                            " 0 R ]"),
+  EXPECT_NE(object_text(result.pdf, 3)
+                .find("/Count 301\r\n/Kids [23 0 R " + std::to_string(node) + " 0 R ]"),
             std::string::npos);
   EXPECT_EQ(object_text(result.pdf, node),
             crlf({std::to_string(node) + " 0 obj", "<<", "/Type /Pages", "/Parent 3 0 R",

@@ -16,7 +16,8 @@ TEST(Readers, TextOfEveryPageComesBack) {
   size_t at = 0;
   for (int page = 1; page <= 3; ++page) {
     for (int line = 1; line <= 66; ++line) {
-      std::string expected = "page " + std::to_string(page) + " line " + std::to_string(line) + "\n";
+      std::string expected =
+          "page " + std::to_string(page) + " line " + std::to_string(line) + "\n";
       size_t found = text.find(expected, at);
       ASSERT_NE(found, std::string::npos) << expected;
       at = found + expected.size();

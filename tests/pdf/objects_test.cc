@@ -11,7 +11,8 @@ TEST(Objects, FramingAndLengthObject) {
   whole_object("<<\n/A 1\n>>\n");
   length_object(5);
   EXPECT_EQ(run.next_object, 7);
-  EXPECT_EQ(written_output(), "5 0 obj\r\n<<\r\n/A 1\r\n>>\r\nendobj\r\n6 0 obj\r\n5\r\nendobj\r\n");
+  EXPECT_EQ(written_output(),
+            "5 0 obj\r\n<<\r\n/A 1\r\n>>\r\nendobj\r\n6 0 obj\r\n5\r\nendobj\r\n");
 }
 
 // Objects written out of number order are listed in number order, each entry

@@ -55,7 +55,9 @@ void write_file(const std::string& path, const std::string& bytes) {
   out << bytes;
 }
 
-std::string test_data(const std::string& name) { return std::string(KESTRIN_TEST_DATA) + "/" + name; }
+std::string test_data(const std::string& name) {
+  return std::string(KESTRIN_TEST_DATA) + "/" + name;
+}
 
 std::string stop_text(int line, int code, int message) {
   return "\nerror in line " + std::to_string(line) + " (" + std::to_string(code) + ")  " +
@@ -159,7 +161,8 @@ void check_with_readers(const std::string& pdf_path, int pages) {
 
   // Rendering is the slow check: a few pages of a long document will do.
   std::string page_range = pages > 20 ? " 1-3," + std::to_string(pages) : "";
-  status = run_shell("mutool draw -q -r 20 -F pnm -o /dev/null " + quote(pdf_path) + page_range, &out);
+  status =
+      run_shell("mutool draw -q -r 20 -F pnm -o /dev/null " + quote(pdf_path) + page_range, &out);
   EXPECT_EQ(status, 0) << out;
   std::istringstream lines(out);
   for (std::string line; std::getline(lines, line);) {
