@@ -3,9 +3,10 @@
 //   benchtool generate DIR JPEG   writes the benchmark inputs into DIR: text
 //                                 documents, 50 JPEGs padded to about 200 KB
 //                                 from the sample JPEG, a 2000 by 2000 GIF
-//   benchtool measure RUNS CMD... runs CMD RUNS times; prints the median wall
-//                                 time in seconds and the peak resident
-//                                 memory in KiB ("0.123456 3520")
+//   benchtool measure RUNS CMD... runs CMD RUNS times, its standard output
+//                                 discarded; prints the median wall time in
+//                                 seconds and the peak resident memory in
+//                                 KiB ("0.123456 3520")
 //
 // Everything generated is the same on every run.
 #include <sys/resource.h>
@@ -182,6 +183,7 @@ int measure(int runs, char** command) {
     auto start = std::chrono::steady_clock::now();
     pid_t child = fork();
     if (child == 0) {
+      std::freopen("/dev/null", "w", stdout);  // the console line is not measured
       execvp(command[0], command);
       _exit(127);
     }

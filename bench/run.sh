@@ -4,7 +4,8 @@
 #   bench/run.sh [BUILD_DIR]      (or: make bench)
 #
 # Generates its inputs in BUILD_DIR/bench (the same bytes every time), runs
-# each conversion RUNS times (default 5) and prints, per input: kestrin's
+# each kestrin conversion and each cat RUNS times (default 5) and each peer
+# PEER_RUNS times (default 1: the peers are slow), and prints, per input: kestrin's
 # median time, throughput in MB of input per second and peak resident
 # memory, its throughput as a ratio of cat's on the same bytes (cat copies
 # the input to a file next to kestrin's output), and how many times longer
@@ -14,6 +15,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 runs=${RUNS:-5}
+peer_runs=${PEER_RUNS:-1}
 kestrin=$(realpath "$build/kestrin")
 tool=$(realpath "$build/bench/benchtool")
 work=$build/bench/work
@@ -43,8 +45,8 @@ for name in large medium empty jpegs gifs; do
     jpegs) bytes=$(cat photo*.jpg "$input" | wc -c) ;;
     gifs) bytes=$(cat large800.gif big2000.gif "$input" | wc -c) ;;
   esac
-  read -r k_time k_peak < <(measure "$kestrin" "$input" "$name.pdf")
   "$kestrin" "$input" "$name.pdf" | grep -q 'no errors' || { echo "kestrin failed on $input"; exit 1; }
+  read -r k_time k_peak < <(measure "$kestrin" "$input" "$name.pdf")
   case $name in
     jpegs) cat_input=(photo*.jpg "$input") ;;
     gifs) cat_input=(large800.gif big2000.gif "$input") ;;
@@ -56,7 +58,7 @@ for name in large medium empty jpegs gifs; do
     local label=$1
     shift
     local p_time
-    if read -r p_time _ < <(measure "$@" 2>/dev/null); then
+    if read -r p_time _ < <("$tool" measure "$peer_runs" "$@" 2>/dev/null); then
       peers+="$label $(awk -v p="$p_time" -v k="$k_time" 'BEGIN { printf "%.0fx", p / k }')  "
     else
       peers+="$label failed  "
@@ -80,8 +82,8 @@ for name in large medium empty jpegs gifs; do
   esac
   awk -v n="$name" -v b="$bytes" -v t="$k_time" -v p="$k_peak" -v c="$c_time" -v peers="$peers" 'BEGIN {
     mbs = t > 0 ? b / 1e6 / t : 0; cmbs = c > 0 ? b / 1e6 / c : 0
-    printf "%-10s %8.1fM %8.4fs %10.1f %7.1fMB %9.2f  %s\n", n, b / 1e6, t, mbs, p / 1024,
-           cmbs > 0 ? mbs / cmbs : 0, peers }'
+    ratio = 0; if (cmbs > 0) ratio = mbs / cmbs
+    printf "%-10s %8.1fM %8.4fs %10.1f %7.1fMB %9.2f  %s\n", n, b / 1e6, t, mbs, p / 1024, ratio, peers }'
 done
 
 if have valgrind; then

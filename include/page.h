@@ -17,6 +17,11 @@ void copy_deferred_block();   // "{...}" outside the text object
 // the page ended at the end of input.
 void compose_page();
 
+// Whether plain page text is shown in runs straight from the input window
+// (the default) or token by token; both give the same document, which the
+// tests check by comparing them.
+extern bool show_text_in_runs;
+
 // The page object and its resources object; counts the page.
 void write_page_object();
 

@@ -7,6 +7,9 @@
 // raw block, the held-back block and the command group.
 #include <algorithm>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "commands.h"
 #include "input.h"
@@ -34,6 +37,31 @@ constexpr ByteClasses byte_classes;
 
 bool needs_backslash(int byte) { return byte == '(' || byte == ')' || byte == '\\'; }
 
+// The first byte from `from` on that is not simple, or `limit`.
+const unsigned char* skip_simple(const unsigned char* from, const unsigned char* limit) {
+#if defined(__SSE2__)
+  // Sixteen bytes at a time. Each range below holds the bytes that are not
+  // simple, and a few simple ones near them (vertical tab, "=", "|"), which
+  // then take the slower way one byte at a time, to the same result.
+  auto in_range = [](__m128i bytes, char low, char count) {  // low <= byte < low + count
+    __m128i offset = _mm_sub_epi8(bytes, _mm_set1_epi8(low));
+    return _mm_cmpeq_epi8(_mm_min_epu8(offset, _mm_set1_epi8(count - 1)), offset);
+  };
+  while (limit - from >= 16) {
+    __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+    __m128i special = _mm_or_si128(
+        _mm_or_si128(in_range(bytes, '\n', 4), in_range(bytes, '(', 2)),
+        _mm_or_si128(_mm_or_si128(in_range(bytes, '<', 3), in_range(bytes, '[', 3)),
+                     in_range(bytes, '{', 3)));
+    int mask = _mm_movemask_epi8(special);
+    if (mask != 0) return from + __builtin_ctz(static_cast<unsigned>(mask));
+    from += 16;
+  }
+#endif
+  while (from != limit && byte_classes.simple[*from]) ++from;
+  return from;
+}
+
 // Shows one character: opens the text object and string if needed.
 void show_char(int t) {
   if (!run.text_open) open_text_object();
@@ -48,14 +76,15 @@ void show_char(int t) {
 
 // Shows the plain characters that follow, straight from the character
 // source's window, while a string is open outside commands: the same
-// characters, line count and output as token by token, without the per-token
-// work. It stops before anything the token reader treats specially, at a
-// carriage return, and at the end of either buffer, leaving the rest to the
-// token reader. A blank that the reader would drop before an opening bracket
-// is consumed without being shown; the state left is the one the reader
-// would then be in.
+// characters, line moves, line count and output as token by token, without
+// the per-token work. It stops before anything else the token reader or the
+// page treats specially (escapes, brackets, form feeds, a full page), at a
+// carriage return, and near the end of either buffer, leaving the rest to
+// the token reader. A blank that the reader would drop before an opening
+// bracket is consumed without being shown; the state left is the one the
+// reader would then be in.
 void show_plain_run() {
-  if (run.in_command) return;  // comments are read inside commands
+  if (run.in_command || !show_text_in_runs) return;  // comments are read inside commands
   InputStream& in = run.input_file;
   OutputStream& out = run.output_file;
   const unsigned char* source = in.next;
@@ -64,16 +93,45 @@ void show_plain_run() {
   unsigned char* const target_start = target;
   unsigned char* const target_end = out.buffer + io_buffer_size;
   int previous = run.previous_char, current = run.current_char, ahead = run.lookahead_char;
+  int32_t lines_on_page = run.lines_on_page;
+  const int32_t lines_per_page = run.lines_per_page;
   int last_written = 0, lines = 0;
-  while (ahead >= 0 && byte_classes.plain[ahead] && source != source_end &&
-         target_end - target >= 2) {
+  bool string_open = true;
+  while (source != source_end && target_end - target >= 16) {
+    if (ahead == '\n') {
+      // The line ends: the string closes and T* moves down, as for a line
+      // feed token; a plain character after it opens the next string.
+      int next = *source;
+      if (next == '\r' || next == '[' || next == '{' || next == '<') break;  // read or dropped
+      if (lines_on_page + 1 >= lines_per_page) break;                       // the page ends
+      previous = current;
+      current = ahead;
+      ahead = next;
+      ++source;
+      if (next == '\n') ++lines;
+      std::memcpy(target, ") Tj T*\r\n", 9);
+      target += 9;
+      ++lines_on_page;
+      last_written = '\n';
+      // The next string opens only for a character that will be shown: not
+      // for a blank that may yet be dropped before a bracket.
+      int after = source != source_end ? *source : '\r';
+      bool shown = next != ' ' || (after != '\r' && after != '[' && after != '{' && after != '<');
+      if (!byte_classes.plain[next] || !shown) {
+        string_open = false;
+        break;
+      }
+      *target++ = '(';
+      last_written = '(';
+      continue;
+    }
+    if (ahead < 0 || !byte_classes.plain[ahead]) break;
     // A run of simple bytes: `ahead` and all but the last of them are shown
     // at once, the last becomes the lookahead. Every byte shown is followed
     // by a simple byte, so no blank among them stands before a bracket.
     size_t room = std::min<size_t>(source_end - source, target_end - target);
-    const unsigned char* stop = source;
-    if (byte_classes.simple[ahead])
-      while (stop != source + room && byte_classes.simple[*stop]) ++stop;
+    const unsigned char* stop =
+        byte_classes.simple[ahead] ? skip_simple(source, source + room) : source;
     size_t count = stop - source;
     if (count >= 2) {
       *target++ = static_cast<unsigned char>(ahead);
@@ -104,6 +162,8 @@ void show_plain_run() {
   run.current_char = current;
   run.lookahead_char = ahead;
   run.line_number += lines;
+  run.lines_on_page = lines_on_page;
+  if (!string_open) run.string_open = 0;
   if (target != target_start) {
     out.fill = static_cast<int>(target - out.buffer);
     run.bytes_written += target - target_start;
@@ -112,6 +172,8 @@ void show_plain_run() {
 }
 
 }  // namespace
+
+bool show_text_in_runs = true;
 
 void compose_page() {
   for (;;) {

@@ -7,6 +7,7 @@
 // Raw bytes (copied files, GIF data) pass unchanged and reset that memory.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "driver.h"
@@ -49,8 +50,30 @@ bool output_close() {
   return ok;
 }
 
+// The newline rule of emit_char, with the buffer position, the count and the
+// last character kept in locals for the length of the text.
 void emit_text(const char* text) {
-  for (; *text; ++text) emit_char(static_cast<unsigned char>(*text));
+  OutputStream& out = run.output_file;
+  int fill = out.fill, counted_from = fill, last = run.last_char_written;
+  int64_t written = 0;
+  for (; *text != 0; ++text) {
+    int c = static_cast<unsigned char>(*text);
+    if (fill > io_buffer_size - 2) {  // room for CR LF
+      written += fill - counted_from;
+      out.fill = fill;
+      output_flush();
+      fill = counted_from = 0;
+    }
+    if (c == '\n') {
+      if (last == '\n') continue;
+      out.buffer[fill++] = '\r';
+    }
+    out.buffer[fill++] = static_cast<unsigned char>(c);
+    last = static_cast<signed char>(c);
+  }
+  out.fill = fill;
+  run.bytes_written += written + fill - counted_from;
+  run.last_char_written = last;
 }
 
 // Writes `value` in decimal into `text` ("-" first when negative, at least

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "fuzz_targets.h"
+#include "page.h"
 #include "test_support.h"
 
 namespace {
@@ -41,5 +42,27 @@ size_t replay(const std::string& target, int (*run_input)(const uint8_t*, size_t
 }  // namespace
 
 TEST(FuzzReplay, Documents) { EXPECT_GE(replay("document", fuzz_document), 20u); }
+
+// Page text shown in runs must give the same documents as token by token,
+// whatever the input: every document seed is compiled both ways.
+TEST(FuzzReplay, RunsOfTextMatchTokenByToken) {
+  char previous[4096];
+  ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
+  enter_fuzz_directory(KESTRIN_TEST_DATA);
+  for (const std::string& path : files_in(std::string(KESTRIN_FUZZ_DIR) + "/corpus/document")) {
+    std::string bytes = read_file(path), console[2], pdf[2];
+    for (int runs = 0; runs < 2; ++runs) {
+      show_text_in_runs = runs == 1;
+      console_capture = &console[runs];
+      run_kestrin_on_text(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), "out.pdf");
+      console_capture = nullptr;
+      pdf[runs] = read_file("out.pdf");
+    }
+    show_text_in_runs = true;
+    EXPECT_EQ(console[0], console[1]) << path;
+    EXPECT_TRUE(pdf[0] == pdf[1]) << path << ": the documents differ";
+  }
+  EXPECT_EQ(chdir(previous), 0);
+}
 TEST(FuzzReplay, Gif) { EXPECT_GT(replay("gif", fuzz_gif), 20u); }
 TEST(FuzzReplay, Jpeg) { EXPECT_GT(replay("jpeg", fuzz_jpeg), 5u); }

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "page.h"
 #include "test_support.h"
 
 namespace {
@@ -83,9 +84,11 @@ TEST(Compose, CommandOnOwnLineJoinsLines) {
 TEST(Compose, RunsOfPlainTextMatchTokenByToken) {
   std::string text;
   unsigned seed = 7;
-  const char* pieces[] = {"word ",  "(paren) ",    "a\\\\b ",    "x [/F2 9 Tf] y ",
-                          "{1 w} ", "<lines 70> ", "\r\n",       "\n",
-                          "end.\n", " \f",         "\xE9t\xE9 ", "tab\there "};
+  const char* pieces[] = {"word ",       "(paren) ",    "a\\\\b ",    "x [/F2 9 Tf] y ",
+                          "{1 w} ",      "<lines 70> ", "\r\n",       "\n",
+                          "end.\n",      " \f",         "\xE9t\xE9 ", "tab\there ",
+                          " [/F1 9 Tf]", " {2 w}",      " <rotate 0>", "\n\n",
+                          " \r\n",      "=|\v "};
   while (text.size() < 300000) {
     seed = seed * 1103515245 + 12345;
     text += pieces[(seed >> 16) % (sizeof pieces / sizeof *pieces)];
@@ -118,6 +121,12 @@ TEST(Compose, RunsOfPlainTextMatchTokenByToken) {
   EXPECT_EQ(by_token.console, success_text());
   EXPECT_GT(plain.pdf.size(), 200000u);
   EXPECT_TRUE(plain.pdf == by_token.pdf) << "the documents differ";
+
+  // The same with runs switched off.
+  show_text_in_runs = false;
+  CompileResult plain_by_token = compile(text, "plain-by-token", false);
+  show_text_in_runs = true;
+  EXPECT_TRUE(plain.pdf == plain_by_token.pdf) << "the documents differ";
 
   // The lines are counted as well: a stop at the end reports the last line.
   int lines = 1 + static_cast<int>(std::count(text.begin(), text.end(), '\n'));
