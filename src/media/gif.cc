@@ -24,8 +24,8 @@ constexpr int table_size = 1 << max_code_width;
 
 struct GifReader {
   std::FILE* file;
-  int32_t block_left = 0;  // data bytes left in the sub-block; -1 after the last
-  int64_t bytes_in = 0;    // data bytes taken so far
+  bool terminated;           // the terminator block has been read
+  unsigned char block[255];  // the data of the current sub-block
 
   // A byte of the file; the end of the file stops with `end_code`.
   int byte(int end_code) {
@@ -38,20 +38,18 @@ struct GifReader {
     while (count-- > 0) byte(56);
   }
 
-  // The next byte of the image data across sub-blocks; 0 once the
-  // terminator block has been read.
-  uint32_t data_byte() {
-    if (block_left < 0) return 0;
-    if (block_left == 0) {
-      block_left = byte(56);
-      if (block_left == 0) {
-        block_left = -1;
-        return 0;
-      }
+  // Reads the next sub-block whole into `block` and returns its size; 0 at
+  // the terminator block and after it. A sub-block that the end of the file
+  // cuts short stops the run before any of it is used.
+  int read_block() {
+    if (terminated) return 0;
+    int size = byte(56);
+    if (size == 0) {
+      terminated = true;
+      return 0;
     }
-    ++bytes_in;
-    --block_left;
-    return static_cast<uint32_t>(byte(56));
+    if (std::fread(block, 1, size, file) != static_cast<size_t>(size)) fatal_error(56, msg_bad_gif);
+    return size;
   }
 };
 
@@ -66,19 +64,49 @@ void write_colour_table(GifReader& gif, int entries) {
   }
 }
 
-// Re-packs the code stream; returns the number of bytes written.
+// Re-packs the code stream; returns the number of bytes written. The bytes
+// go straight into the output channel's buffer; a run that stops midway
+// leaves those of them not yet counted out of the file.
 int64_t repack_codes(GifReader& gif) {
-  uint32_t window = gif.data_byte();  // the next input bits, oldest lowest
-  window |= gif.data_byte() << 8;
-  window |= gif.data_byte() << 16;
-  if (gif.bytes_in <= 0) fatal_error(56, msg_bad_gif);
+  // The data bytes across sub-blocks; 0 once the terminator has been read.
+  const unsigned char* next = gif.block;  // the next data byte
+  const unsigned char* end = gif.block;   // the end of the current sub-block
+  int64_t bytes_in = 0;                   // data bytes taken so far
+  auto data_byte = [&]() -> uint32_t {
+    if (next == end) {
+      int size = gif.read_block();
+      if (size == 0) return 0;
+      next = gif.block;
+      end = gif.block + size;
+    }
+    ++bytes_in;
+    return *next++;
+  };
+
+  OutputStream& sink = run.output_file;
+  unsigned char* at = sink.buffer + sink.fill;
+  unsigned char* const sink_end = sink.buffer + io_buffer_size;
+  int64_t bytes_out = 0;
+  auto put = [&](uint32_t byte) {
+    if (at == sink_end) {
+      sink.fill = io_buffer_size;
+      output_flush();
+      at = sink.buffer;
+    }
+    *at++ = static_cast<unsigned char>(byte);
+    ++bytes_out;
+  };
+
+  uint32_t window = data_byte();  // the next input bits, oldest lowest
+  window |= data_byte() << 8;
+  window |= data_byte() << 16;
+  if (bytes_in <= 0) fatal_error(56, msg_bad_gif);
 
   int bit = 0;          // offset of the next code in the window
   int width = 9;        // bits of the next code
   int next_code = 257;  // the decoder's next table entry
   uint32_t out = 0;     // placed bits not yet written, the oldest at bit 23
   int fill = 23;        // bit of `out` that takes the next code's top bit
-  int64_t bytes_out = 0;
   for (;;) {
     ++next_code;
     int code = static_cast<int>(window >> bit) & ((1 << width) - 1);
@@ -89,30 +117,29 @@ int64_t repack_codes(GifReader& gif) {
 
     int advance = bit + width;
     bit = advance & 7;
-    for (advance >>= 3; advance > 0; --advance) window = window >> 8 | gif.data_byte() << 16;
+    for (advance >>= 3; advance > 0; --advance) window = window >> 8 | data_byte() << 16;
 
     fill -= width;
     out |= static_cast<uint32_t>(code) << (fill + 1);
     while (fill < 16) {  // every complete byte goes out
-      emit_raw_byte(static_cast<int>(out >> 16 & 0xFF));
+      put(out >> 16 & 0xFF);
       out = (out & 0xFFFF) << 8;
       fill += 8;
-      ++bytes_out;
     }
 
     if (code == code_clear) {
       next_code = 257;
       width = 9;
     } else if (code == code_end) {
-      if (gif.block_left > 0) fatal_error(56, msg_bad_gif);  // data after the end
-      if (fill < 23) {  // the end code's last bits, padded with zero bits
-        emit_raw_byte(static_cast<int>(out >> 16 & 0xFF));
-        ++bytes_out;
-      }
+      if (next != end) fatal_error(56, msg_bad_gif);  // data left in the sub-block
+      if (fill < 23) put(out >> 16 & 0xFF);           // the end code's last bits, padded
+      sink.fill = static_cast<int>(at - sink.buffer);
+      run.bytes_written += bytes_out;
+      if (bytes_out > 0) run.last_char_written = 0;
       return bytes_out;
     }
     if (next_code == 1 << width && width < max_code_width) ++width;
-    if (bytes_out >= gif.bytes_in) fatal_error(56, msg_bad_gif);  // no end code
+    if (bytes_out >= bytes_in) fatal_error(56, msg_bad_gif);  // no end code
   }
 }
 
@@ -120,7 +147,7 @@ int64_t repack_codes(GifReader& gif) {
 
 int64_t gif_embed(const char* path) {
   FileCloser file{open_external_file(path, 50)};
-  GifReader gif{file.file};
+  GifReader gif{file.file, false, {}};
   if (gif.byte(51) != 'G' || gif.byte(51) != 'I' || gif.byte(51) != 'F')
     fatal_error(51, msg_bad_gif);
   gif.skip(7);  // version, logical screen width and height

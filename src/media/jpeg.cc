@@ -89,7 +89,10 @@ JpegFrame scan_jpeg_frame(std::FILE* file) {
       frame.adobe = std::string_view(tag, 5) == "Adobe";
       skip -= 5;
     }
-    for (; skip > 0; --skip) read_jpeg_byte(file);
+    // A segment past the end of the file stops at the next read, as a
+    // byte-by-byte skip would stop inside it; a file that cannot seek is read.
+    if (skip > 0 && std::fseek(file, skip, SEEK_CUR) != 0)
+      for (; skip > 0; --skip) read_jpeg_byte(file);
   }
 }
 
