@@ -94,7 +94,7 @@ TEST(Gif, WorkedExample) {
 // Line ends in the table are escaped, so readers keep a carriage return, and
 // no escape counts in /Length.
 TEST(Gif, PaletteEscapes) {
-  Embedded e = embed("palette-specials.gif", 32, 16);
+  Embedded e = embed("palette-escapes.gif", 32, 16);
   std::string table = e.dictionary.substr(e.dictionary.find("/DeviceRGB 15 (") + 15);
   const std::string start = "\\r\\n\\r\\n\\n\\n\\(\\)\\\\\\\\\\\\\\\\\\)\\(\\)\\r";
   EXPECT_EQ(table.substr(0, start.size()), start);
@@ -120,7 +120,7 @@ TEST(Gif, AcceptedSamplesRepackExactly) {
       {"no-initial-clear", 40, 30, 16},
       {"end-on-byte", 16, 16, 16},
       {"sub-blocks", 64, 48, 256},
-      {"palette-specials", 32, 16, 16},
+      {"palette-escapes", 32, 16, 16},
       {"large-800x600", 800, 600, 256},
   };
   for (const Sample& sample : samples) {
