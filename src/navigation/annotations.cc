@@ -30,6 +30,17 @@ void store_word(int32_t value, int full_code = 0) {
     fatal_error(full_code, msg_too_many_parameters);
 }
 
+// Reads x, y, width and height and appends x, y, x + width, y + height: the
+// rectangle as given, not normalised.
+void store_rectangle(int full_code) {
+  int32_t x = read_number();
+  store_word(x, full_code);
+  int32_t y = read_number();
+  store_word(y, full_code);
+  store_word(wrap_add(x, read_number()), full_code);
+  store_word(wrap_add(y, read_number()), full_code);
+}
+
 // The six words every record starts with, and the checks before them.
 void begin_record(AnnotKind kind, int page_code, int limit_code, int full_code) {
   if (!run.stream_open) fatal_error(page_code, msg_annotation_only_in_page);
@@ -38,12 +49,7 @@ void begin_record(AnnotKind kind, int page_code, int limit_code, int full_code) 
   run.page_annotation_count += 1;
   store_word(kind, full_code);
   store_word(run.next_object + 2 + run.page_annotation_count + run.page_action_count, full_code);
-  int32_t x = read_number();
-  store_word(x, full_code);
-  int32_t y = read_number();
-  store_word(y, full_code);
-  store_word(wrap_add(x, read_number()), full_code);
-  store_word(wrap_add(y, read_number()), full_code);
+  store_rectangle(full_code);
 }
 
 void end_record(int full_code) {
@@ -101,16 +107,10 @@ int read_action(const char* word) {
       store_word(sound, full);
       break;
     }
-    case action_goto: {
+    case action_goto:
       store_word(read_number(), full);  // page
-      int32_t x = read_number();
-      store_word(x, full);
-      int32_t y = read_number();
-      store_word(y, full);
-      store_word(wrap_add(x, read_number()), full);
-      store_word(wrap_add(y, read_number()), full);
+      store_rectangle(full);
       break;
-    }
     case action_first:
     case action_prev:
     case action_next:
