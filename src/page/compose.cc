@@ -37,7 +37,8 @@ constexpr ByteClasses byte_classes;
 
 bool needs_backslash(int byte) { return byte == '(' || byte == ')' || byte == '\\'; }
 
-// The first byte from `from` on that is not simple, or `limit`.
+// The first byte from `from` on that is not simple, or `limit`; it may stop
+// early at a vertical tab, "=" or "|" (see below), never late.
 const unsigned char* skip_simple(const unsigned char* from, const unsigned char* limit) {
 #if defined(__SSE2__)
   // Sixteen bytes at a time. Each range below holds the bytes that are not
