@@ -1,6 +1,4 @@
 // Object framing, the cross-reference table and the trailer.
-#include <regex>
-
 #include "pdf.h"
 #include "test_support.h"
 
