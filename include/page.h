@@ -8,6 +8,7 @@
 // Content stream and text state.
 void open_content_stream();   // begins the page's stream if not yet begun
 void open_text_object();      // BT and, once per page, the initial text state
+void close_string();          // ") Tj " if a string operand is open
 void close_text_object();     // ) Tj, ET, then the held-back operators
 void close_content_stream();  // endstream and the length object
 void copy_raw_block();        // "[...]" into the text object

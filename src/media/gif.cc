@@ -179,6 +179,5 @@ void command_gif() {
   char path[word_buffer_size];
   read_word(path);
   int64_t length = gif_embed(path);
-  emit_text("\nendstream\nendobj\n");
-  length_object(length);
+  end_stream_object(length);
 }

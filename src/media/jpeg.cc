@@ -38,8 +38,7 @@ void finish_jpeg_object(const char* colour_space, const char* path) {
   emit_int(run.next_object);
   emit_text(" 0 R /Filter /DCTDecode >>\nstream\n");
   int64_t length = copy_file_into_output(path);
-  emit_text("\nendstream\nendobj\n");
-  length_object(length);
+  end_stream_object(length);
 }
 
 }  // namespace

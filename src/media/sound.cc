@@ -26,6 +26,5 @@ void command_sound() {
   emit_text(" 0 R >>\nstream\n");
   read_word(word);
   int64_t length = copy_file_into_output(word);
-  emit_text("\nendstream\nendobj\n");
-  length_object(length);
+  end_stream_object(length);
 }

@@ -185,10 +185,7 @@ void compose_page() {
         run.input_ended = 1;
         return;
       case '\n':
-        if (run.string_open) {
-          run.string_open = 0;
-          emit_text(") Tj ");
-        }
+        close_string();
         open_text_object();
         emit_text("T*\n");
         if (++run.lines_on_page < run.lines_per_page) break;

@@ -52,11 +52,14 @@ void open_text_object() {
   emit_text(reinterpret_cast<const char*>(run.inittext_buffer));
 }
 
+void close_string() {
+  if (!run.string_open) return;
+  run.string_open = 0;
+  emit_text(") Tj ");
+}
+
 void close_text_object() {
-  if (run.string_open) {
-    run.string_open = 0;
-    emit_text(") Tj ");
-  }
+  close_string();
   if (run.text_open) {
     run.text_open = 0;
     emit_text("\nET\n");
@@ -85,10 +88,7 @@ static void emit_block(int closer, int end_code) {
 }
 
 void copy_raw_block() {
-  if (run.string_open) {
-    run.string_open = 0;
-    emit_text(") Tj ");
-  }
+  close_string();
   open_text_object();
   emit_block(tok_close_bracket, 10);
 }

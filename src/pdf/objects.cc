@@ -31,6 +31,11 @@ void length_object(int64_t length) {
   emit_text("\nendobj\n");
 }
 
+void end_stream_object(int64_t length) {
+  emit_text("\nendstream\nendobj\n");
+  length_object(length);
+}
+
 int32_t reserve_object() { return run.next_object++; }
 
 // Each entry is exactly 20 bytes: ten-digit offset, blank, generation,
