@@ -73,10 +73,10 @@ void builder_put_int(int64_t value, char*& cursor);
 // Begins object `next_object`: records its offset, writes the number,
 // " 0 obj\n" and `text`. Stops with code 48 beyond max_obj - 1.
 void begin_object(const char* text);
-void whole_object(const char* text);  // begin_object, then "\nendobj\n"
-void length_object(int64_t length);   // the length object of a stream
+void whole_object(const char* text);     // begin_object, then "\nendobj\n"
+void length_object(int64_t length);      // the length object of a stream
 void end_stream_object(int64_t length);  // a media stream's end and its length object
-int32_t reserve_object();             // takes a number, writes nothing
+int32_t reserve_object();                // takes a number, writes nothing
 void write_xref();
 void write_trailer();
 

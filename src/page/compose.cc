@@ -50,10 +50,10 @@ const unsigned char* skip_simple(const unsigned char* from, const unsigned char*
   };
   while (limit - from >= 16) {
     __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-    __m128i special = _mm_or_si128(
-        _mm_or_si128(in_range(bytes, '\n', 4), in_range(bytes, '(', 2)),
-        _mm_or_si128(_mm_or_si128(in_range(bytes, '<', 3), in_range(bytes, '[', 3)),
-                     in_range(bytes, '{', 3)));
+    __m128i special =
+        _mm_or_si128(_mm_or_si128(in_range(bytes, '\n', 4), in_range(bytes, '(', 2)),
+                     _mm_or_si128(_mm_or_si128(in_range(bytes, '<', 3), in_range(bytes, '[', 3)),
+                                  in_range(bytes, '{', 3)));
     int mask = _mm_movemask_epi8(special);
     if (mask != 0) return from + __builtin_ctz(static_cast<unsigned>(mask));
     from += 16;
@@ -104,7 +104,7 @@ void show_plain_run() {
       // feed token; a plain character after it opens the next string.
       int next = *source;
       if (next == '\r' || next == '[' || next == '{' || next == '<') break;  // read or dropped
-      if (lines_on_page + 1 >= lines_per_page) break;                       // the page ends
+      if (lines_on_page + 1 >= lines_per_page) break;                        // the page ends
       previous = current;
       current = ahead;
       ahead = next;
