@@ -44,6 +44,15 @@ inline void emit_raw_byte(int byte) {
   run.last_char_written = 0;
 }
 
+// Flate streams: between flate_begin and flate_end every byte the channel
+// takes is compressed before it reaches the file. flate_end returns the
+// compressed byte count and leaves bytes_written at the file's true offset.
+void flate_begin(int level);
+int64_t flate_end();
+bool flate_active();
+void flate_write_buffer();  // the channel's buffer into the compressor
+void flate_abandon();       // a stop while a stream is open
+
 void emit_text(const char* text);
 void emit_int(int64_t value);    // decimal, "-" first when negative
 void emit_int10(int64_t value);  // at least ten digits with leading zeros

@@ -95,7 +95,25 @@ enum : int {
   msg_picture_size_zero = 32,
   msg_output_is_input = 33,
   msg_cant_write_output = 34,
-  message_count = 35,
+  msg_cant_read_input = 35,
+  msg_cant_read_external = 36,
+  msg_output_too_large = 37,
+  msg_warnings_as_errors = 38,
+  msg_image_kind = 39,
+  msg_image_damaged = 40,
+  msg_unknown_encoding = 41,
+  msg_not_in_winansi = 42,
+  msg_invalid_utf8 = 43,
+  msg_value_out_of_range = 44,
+  message_count = 45,
+};
+
+// Choices made on the command line, before the file names. The defaults are
+// the language's own behaviour.
+struct RunOptions {
+  bool compress = false;            // -z: Flate streams that are not compressed yet
+  bool warnings = true;             // -w turns the warnings off
+  bool warnings_as_errors = false;  // any warning stops the run at the end
 };
 
 // Annotation record kinds and action kinds, as stored in the annotation store.
@@ -144,6 +162,7 @@ struct OutputStream {
 
 struct RunState {
   // Driver.
+  RunOptions options;                     // from the command line
   InputStream input_file;                 // the input text
   int input_ended;                        // the last page ended at the end of input
   int32_t page_tree_node[max_page_node];  // object of each block's Pages node
@@ -152,7 +171,7 @@ struct RunState {
   int current_char;     // character most recently delivered
   int lookahead_char;   // next character, already read
   int previous_char;    // current_char before the latest advance
-  int line_number = 1;  // counts line feeds as they are read
+  int64_t line_number = 1;  // counts line feeds as they are read
   int in_command;       // between a "<" and a ">" token
 
   // Output channel.

@@ -4,7 +4,7 @@
 // its order; the handler reads its own arguments. A word that names no
 // command is written to the console and stops the run.
 #include "commands.h"
-#include "driver.h"
+#include "diagnostics.h"
 #include "input.h"
 #include "media.h"
 #include "navigation.h"

@@ -8,7 +8,7 @@
 // the aspect ratio; otherwise they stand (one negative mirrors). Position:
 // x and y both negative give the centre, else the lower-left corner.
 #include "commands.h"
-#include "driver.h"
+#include "diagnostics.h"
 #include "input.h"
 #include "page.h"
 #include "pdf.h"

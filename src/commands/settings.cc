@@ -2,7 +2,7 @@
 // and full-screen mode. Every setting holds until changed; nothing is reset
 // per page.
 #include "commands.h"
-#include "driver.h"
+#include "diagnostics.h"
 #include "input.h"
 
 // The paper size holds for the whole document, so it may only be set before

@@ -10,6 +10,7 @@
 // annotations take at the end; images and sounds between pages; the outline
 // items last.
 #include "driver.h"
+#include "diagnostics.h"
 
 #include <sys/stat.h>
 
@@ -99,8 +100,10 @@ int run_kestrin(int argc, const char* const* argv) {
   }
 }
 
-int run_kestrin_on_text(const unsigned char* text, size_t size, const char* output_path) {
+int run_kestrin_on_text(const unsigned char* text, size_t size, const char* output_path,
+                        const RunOptions& options) {
   reset_run_state();
+  run.options = options;
   try {
     input_open_memory(text, size);
     compile(output_path);

@@ -10,7 +10,7 @@
 
 #include <cstring>
 
-#include "driver.h"
+#include "diagnostics.h"
 #include "input.h"
 
 std::FILE* open_for_reading(const char* path, FileId* id) {

@@ -10,7 +10,7 @@
 // bracket is dropped everywhere; and a ">" that follows any character other
 // than a blank gets a blank delivered before it, so a word written against
 // ">" still ends at a blank.
-#include "driver.h"
+#include "diagnostics.h"
 #include "input.h"
 
 namespace {

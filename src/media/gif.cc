@@ -10,7 +10,7 @@
 // Accepted: a global colour table (2 to 256 entries) directly followed by
 // the image, which has no local table, is not interlaced and has LZW minimum
 // code size 8. Only the first image is read.
-#include "driver.h"
+#include "diagnostics.h"
 #include "input.h"
 #include "media.h"
 #include "pdf.h"

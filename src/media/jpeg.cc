@@ -3,7 +3,7 @@
 // reads it, and the number of components, from the first frame header.
 #include <string_view>
 
-#include "driver.h"
+#include "diagnostics.h"
 #include "input.h"
 #include "media.h"
 #include "pdf.h"

@@ -1,7 +1,7 @@
 // Sounds: a file of samples copied unchanged as a sound object's stream.
 // The rate, channels, bits and encoding name pass into the dictionary as
 // the author wrote them.
-#include "driver.h"
+#include "diagnostics.h"
 #include "input.h"
 #include "media.h"
 #include "pdf.h"

@@ -1,7 +1,7 @@
 // Annotation and action objects, written in the document tail under the
 // numbers their commands fixed: an annotation A, and for an action
 // annotation with n actions, its actions A+1 .. A+n chained by /Next.
-#include "driver.h"
+#include "diagnostics.h"
 #include "navigation.h"
 #include "pdf.h"
 

@@ -15,7 +15,7 @@
 //   action: 6 border width  7 pool offset of the list's first string
 //           8 number of actions, then the actions: kind and operands
 //             (sound: number; goto: page x1 y1 x2 y2)
-#include "driver.h"
+#include "diagnostics.h"
 #include "input.h"
 #include "navigation.h"
 #include "pdf.h"

@@ -6,7 +6,7 @@
 // items, carrying the title and page of the item that needs them, fill the
 // skipped levels. Items are written in the document tail as one unbroken
 // run of numbers F, F+1, ..., so an item's first child is always F+i+1.
-#include "driver.h"
+#include "diagnostics.h"
 #include "input.h"
 #include "navigation.h"
 #include "pdf.h"

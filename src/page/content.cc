@@ -9,7 +9,7 @@
 // page's first text; BT, the initial text state, the text with its T* moves
 // and "[" blocks; ") Tj" if a string is open, ET, and the operators held back
 // while the text object was open; endstream.
-#include "driver.h"
+#include "diagnostics.h"
 #include "input.h"
 #include "page.h"
 #include "pdf.h"

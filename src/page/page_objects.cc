@@ -6,7 +6,7 @@
 // The tree has two levels: the root (object 3) over one node per block of 300
 // pages, whose numbers the document loop reserves before each block's first
 // page.
-#include "driver.h"
+#include "diagnostics.h"
 #include "page.h"
 #include "pdf.h"
 

@@ -7,7 +7,7 @@
 // to 7, the Pages nodes and the annotation numbers are written at the end by
 // setting next_object back to them. The table is indexed by number, so the
 // order of objects in the file does not matter to it.
-#include "driver.h"
+#include "diagnostics.h"
 #include "pdf.h"
 
 void begin_object(const char* text) {

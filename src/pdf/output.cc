@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "driver.h"
+#include "diagnostics.h"
 #include "input.h"
 #include "pdf.h"
 
@@ -27,9 +27,11 @@ bool output_open(const char* path) {
   return true;
 }
 
-// Writes the buffer out; false on a failed write.
+// Writes the buffer out, through the compressor while a Flate stream is
+// open; false on a failed write.
 static bool write_buffer() {
   OutputStream& out = run.output_file;
+  if (flate_active()) flate_write_buffer();
   int fill = out.fill;
   out.fill = 0;
   if (fill > 0 && std::fwrite(out.buffer, 1, fill, out.file) != static_cast<size_t>(fill))
@@ -44,6 +46,7 @@ void output_flush() {
 bool output_close() {
   OutputStream& out = run.output_file;
   if (!out.file) return true;
+  flate_abandon();  // a stop inside a compressed stream
   bool ok = write_buffer();
   if (std::fclose(out.file) != 0) ok = false;
   out.file = nullptr;

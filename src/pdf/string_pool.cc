@@ -5,7 +5,7 @@
 //
 // The limit is tested before each character; the longest escape takes four
 // bytes and the terminator one more, which the arena's reserve holds.
-#include "driver.h"
+#include "diagnostics.h"
 #include "input.h"
 #include "pdf.h"
 

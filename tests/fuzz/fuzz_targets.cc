@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "diagnostics.h"
 #include "driver.h"
 #include "media.h"
 #include "pdf.h"

@@ -1,5 +1,5 @@
 // The console texts, spelling as the users have always seen it.
-#include "driver.h"
+#include "diagnostics.h"
 #include "run_state.h"
 
 // ORDER MESSAGES: indexed by the msg_ constants of include/run_state.h.
@@ -39,4 +39,14 @@ const char* const message_table[message_count] = {
     "picture size is 0",
     "output file is also an input file",
     "can't write output file",
+    "can't read input file",
+    "can't read external file",
+    "output file too large (over 9999999999 bytes)",
+    "warnings treated as errors",
+    "image must be a jpeg, png or gif file",
+    "image file is damaged",
+    "unknown encoding (use utf8 or winansi)",
+    "character not in the winansi encoding",
+    "invalid utf-8 in input file",
+    "number out of range",
 };

@@ -4,16 +4,17 @@
 // closes the files and prints the one console line.
 #include <string>
 
-#include "driver.h"
+#include "diagnostics.h"
 #include "run_state.h"
 
 std::string* console_capture = nullptr;
+std::FILE* console_file = stdout;
 
 void console_put_text(const char* text) {
   if (console_capture)
     console_capture->append(text);
   else
-    std::fputs(text, stdout);
+    std::fputs(text, console_file);
 }
 
 void console_put_int(int64_t value) { console_put_text(std::to_string(value).c_str()); }

@@ -1,0 +1,57 @@
+// Standard error: warnings in the form compilers use, "FILE:LINE: warning:
+// TEXT", so that editors can jump to them, and the names of files that could
+// not be opened, read or written. Nothing here touches the PDF or the console.
+#include <cstring>
+
+#include "diagnostics.h"
+
+std::string* diagnostics_capture = nullptr;
+std::string warning_file_name;
+bool warnings_enabled = true;
+
+namespace {
+
+int64_t warning_count[warning_kind_count];
+
+const char* const kind_name[warning_kind_count] = {
+    "text below the page",     "line wider than the page", "font name",
+    "unknown operator",        "control character",        "unescaped bracket",
+    "undeclared utf-8",        "picture file kind",        "arithmetic-coded jpeg",
+};
+
+void put_diagnostic(const std::string& line) {
+  if (diagnostics_capture)
+    diagnostics_capture->append(line);
+  else
+    std::fputs(line.c_str(), stderr);
+}
+
+}  // namespace
+
+void report_problem(const std::string& text) { put_diagnostic("kestrin: " + text + "\n"); }
+
+void report_file_problem(const char* name, int error_number) {
+  report_problem(std::string(name) + ": " + std::strerror(error_number));
+}
+
+void warn(WarningKind kind, int64_t line, const std::string& text) {
+  if (!warnings_enabled) return;
+  if (++warning_count[kind] > warning_show_limit) return;
+  put_diagnostic(warning_file_name + ":" + std::to_string(line) + ": warning: " + text + "\n");
+}
+
+void reset_warnings() {
+  for (int64_t& count : warning_count) count = 0;
+}
+
+int64_t finish_warnings() {
+  int64_t total = 0;
+  for (int kind = 0; kind < warning_kind_count; ++kind) {
+    int64_t count = warning_count[kind];
+    total += count;
+    if (count > warning_show_limit)
+      put_diagnostic(warning_file_name + ": warning: " + std::to_string(count - warning_show_limit) +
+                     " more of the kind \"" + kind_name[kind] + "\" not shown\n");
+  }
+  return total;
+}
