@@ -140,6 +140,11 @@ TEST(Documentation, InstallAndPackage) {
     EXPECT_NE(out.find(file), std::string::npos) << file << " not in\n" << out;
   ASSERT_EQ(run_shell("dpkg-deb -f " + package + "/kestrin_*.deb Depends", &out), 0) << out;
   EXPECT_NE(out.find("zlib1g"), std::string::npos) << out;
+  // The changelog's latest entry is this version.
+  ASSERT_EQ(run_shell("dpkg-deb -f " + package + "/kestrin_*.deb Version", &out), 0) << out;
+  EXPECT_EQ(
+      read_file(root + "/packaging/changelog").rfind("kestrin (" + lines_of(out)[0] + ") ", 0), 0u)
+      << "packaging/changelog needs an entry for " << out;
   if (!tool_present("lintian")) return;
   const std::string errors = scratch_path("lintian.err");
   EXPECT_EQ(run_shell("lintian " + package + "/kestrin_*.deb 2>" + errors, &out), 0)
