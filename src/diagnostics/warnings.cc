@@ -44,6 +44,12 @@ void reset_warnings() {
   for (int64_t& count : warning_count) count = 0;
 }
 
+int64_t warnings_so_far() {
+  int64_t total = 0;
+  for (int64_t count : warning_count) total += count;
+  return total;
+}
+
 int64_t finish_warnings() {
   int64_t total = 0;
   for (int kind = 0; kind < warning_kind_count; ++kind) {
