@@ -155,11 +155,11 @@ struct InputStream {
 // The output file behind one large buffer; every byte of it passes
 // emit_char or emit_raw_byte (see include/pdf.h).
 struct OutputStream {
-  std::FILE* file;  // null when not open
-  int fill;         // bytes waiting in buffer
-  bool failed;      // a write to the file has failed
-  int error_number; // the errno of the first failure
-  FileId id;        // identity of the file
+  std::FILE* file;   // null when not open
+  int fill;          // bytes waiting in buffer
+  bool failed;       // a write to the file has failed
+  int error_number;  // the errno of the first failure
+  FileId id;         // identity of the file
   unsigned char buffer[io_buffer_size];
 };
 
@@ -171,11 +171,11 @@ struct RunState {
   int32_t page_tree_node[max_page_node];  // object of each block's Pages node
 
   // Character source and tokens.
-  int current_char;     // character most recently delivered
-  int lookahead_char;   // next character, already read
-  int previous_char;    // current_char before the latest advance
+  int current_char;         // character most recently delivered
+  int lookahead_char;       // next character, already read
+  int previous_char;        // current_char before the latest advance
   int64_t line_number = 1;  // counts line feeds as they are read
-  int in_command;       // between a "<" and a ">" token
+  int in_command;           // between a "<" and a ">" token
 
   // Output channel.
   OutputStream output_file;  // the PDF being written

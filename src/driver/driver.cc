@@ -10,15 +10,15 @@
 // annotations take at the end; images and sounds between pages; the outline
 // items last.
 #include "driver.h"
-#include "diagnostics.h"
 
-#include <csignal>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <new>
 #include <string>
 
 #include "commands.h"
+#include "diagnostics.h"
 #include "input.h"
 #include "options.h"
 #include "page.h"
@@ -126,7 +126,8 @@ int run_kestrin(int argc, const char* const* argv) {
   try {
     if (line.action == CommandLine::usage) {
       if (line.unknown)
-        report_problem(std::string("unknown option ") + line.unknown + " (kestrin --help lists them)");
+        report_problem(std::string("unknown option ") + line.unknown +
+                       " (kestrin --help lists them)");
       fatal_error(1, msg_usage);
     }
     // The console text must not mix with a PDF written to standard output.

@@ -6,9 +6,9 @@
 struct CommandLine {
   enum Action { convert, help, version, usage } action = convert;
   RunOptions options;
-  const char* input = nullptr;   // "-": standard input
-  const char* output = nullptr;  // "-": standard output
-  const char* unknown = nullptr; // an option this program does not know
+  const char* input = nullptr;    // "-": standard input
+  const char* output = nullptr;   // "-": standard output
+  const char* unknown = nullptr;  // an option this program does not know
 };
 
 // Reads `kestrin [options] infile outfile`; "--" ends the options. Anything

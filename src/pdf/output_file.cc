@@ -23,7 +23,7 @@ namespace {
 
 // The temporary file, kept in a plain array for the signal handler.
 char temp_path[PATH_MAX];
-std::string final_path;  // what the temporary file is renamed to
+std::string final_path;       // what the temporary file is renamed to
 std::string final_canonical;  // the same, its folder without links or dots
 
 FileId id_of(const struct stat& info) {
@@ -165,7 +165,7 @@ bool output_open(const char* path) {
     return false;
   }
   std::setvbuf(out.file, nullptr, _IONBF, 0);  // the channel buffers itself
-  out.id = id_of(info);  // the file the output replaces, for media files
+  out.id = id_of(info);                        // the file the output replaces, for media files
   return true;
 }
 

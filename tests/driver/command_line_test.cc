@@ -121,20 +121,25 @@ TEST(CommandLine, StandardInputAndOutput) {
   write_file(scratch_path("in.txt"), text);
   std::string dir = scratch_dir(), out;
   const std::string kestrin = std::string("'") + KESTRIN_BINARY + "'";
-  ASSERT_EQ(run_shell("cd '" + dir + "' && " + kestrin + " - - <in.txt >piped.pdf 2>console.txt",
-                      &out), 0) << out;
+  ASSERT_EQ(
+      run_shell("cd '" + dir + "' && " + kestrin + " - - <in.txt >piped.pdf 2>console.txt", &out),
+      0)
+      << out;
   EXPECT_EQ(read_file(scratch_path("piped.pdf")), expected);
   EXPECT_EQ(read_file(scratch_path("console.txt")), "\nno errors\n");
 
   // The file standard output is redirected to counts as standard output.
-  ASSERT_EQ(run_shell("cd '" + dir + "' && " + kestrin +
-                          " in.txt /dev/stdout >named.pdf 2>console.txt", &out), 0) << out;
+  ASSERT_EQ(
+      run_shell("cd '" + dir + "' && " + kestrin + " in.txt /dev/stdout >named.pdf 2>console.txt",
+                &out),
+      0)
+      << out;
   EXPECT_EQ(read_file(scratch_path("named.pdf")), expected);
   EXPECT_EQ(read_file(scratch_path("console.txt")), "\nno errors\n");
 
   // Standard output naming the input is refused before anything is written.
-  ASSERT_EQ(run_shell("cd '" + dir + "' && " + kestrin + " - - <in.txt >>in.txt 2>console.txt",
-                      &out), 1);
+  ASSERT_EQ(
+      run_shell("cd '" + dir + "' && " + kestrin + " - - <in.txt >>in.txt 2>console.txt", &out), 1);
   EXPECT_EQ(read_file(scratch_path("console.txt")), stop_text(1, 68, msg_output_is_input));
   EXPECT_EQ(read_file(scratch_path("in.txt")), text);
 }
