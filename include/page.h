@@ -3,6 +3,11 @@
 // objects, and the page tree.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "input.h"
 #include "run_state.h"
 
 // Content stream and text state.
@@ -28,3 +33,63 @@ void write_page_object();
 
 // Object 3 and the intermediate Pages nodes, at the end of the document.
 void write_page_tree();
+
+// --- Operators of a content stream (src/page/operator_lexer.cc) -------------
+
+constexpr int content_operand_room = 6;  // operands kept before an operator
+
+struct ContentOperand {
+  enum Kind : int { number, name, other } kind;
+  double value;               // a number's value
+  const unsigned char* text;  // a name's bytes after "/", a number's digits
+  size_t length;
+};
+
+struct ContentOperator {
+  const unsigned char* text;  // the operator as written
+  size_t length;
+  bool known;                      // PDF defines it
+  int64_t newlines;                // line feeds in the content before it
+  const ContentOperand* operands;  // the last ones before it, oldest first
+  int operand_count;
+};
+
+using OperatorVisitor = void (*)(const ContentOperator& op, void* context);
+
+// Calls `visit` for every operator in `content`, whatever the bytes.
+void lex_content_operators(const unsigned char* content, size_t size, OperatorVisitor visit,
+                           void* context);
+
+// --- Warnings about the page (src/page/layout_warnings.cc) ------------------
+// Only standard error hears of them; with warnings off they cost a compare.
+
+// Widths of the standard font /F`font` (1 .. 14) by byte, in thousandths of
+// the font size; null for the Courier fonts, whose every byte is 600 wide.
+const uint16_t* standard_font_widths(int font);
+
+// Where a bracket block stands: inside the text object ("[" blocks), before
+// the page's text object, held back until after it ("{" blocks), or as the
+// initial text state.
+enum class BlockPlace { in_text, before_text, held_back, inittext };
+
+// A block's bytes are collected as they are copied: block_check_begin
+// returns the collector, or null when warnings are off; every token goes to
+// block_check_token; block_check_end checks the operators.
+std::string* block_check_begin();
+void block_check_token(std::string* block, int token);
+void block_check_end(std::string* block, BlockPlace place, int64_t first_line);
+
+// The page's text object opened: the layout from the initial text state.
+void layout_begin_page();
+
+// Out of line, called when the page text crosses a limit.
+void note_below_page();
+void note_wide_line(int64_t width, int64_t line);
+void note_control_character(int byte, int64_t line);
+void note_stray_closer(int token);
+
+// A text line ended at the current character.
+inline void end_text_line() {
+  if (run.line_width > run.line_width_limit) note_wide_line(run.line_width, current_input_line());
+  run.line_width = 0;
+}

@@ -102,6 +102,7 @@ void command_jpg() {
   write_image_size(picture, nullptr);
   char path[word_buffer_size];
   read_word(path);
+  check_jpeg_file(path, current_input_line());
   finish_jpeg_object("/DeviceRGB", path);
 }
 
@@ -111,6 +112,7 @@ void command_jpg_plus() {
   run.image_object[picture] = run.next_object;
   char path[word_buffer_size];
   read_word(path);
+  check_jpeg_file(path, current_input_line());
   JpegFrame frame;
   {
     FileCloser file{open_external_file(path, 49)};
