@@ -110,12 +110,34 @@ void show_plain_run() {
   // The run also stops before the line that falls below the page, so that
   // show_char meets it.
   const int32_t lines_per_page = std::min(run.lines_per_page, run.below_page_line);
-  // Widths of the line so far, for the warnings: a multiplication for the
-  // Courier fonts, a sum over the bytes for the others.
+  // Widths of the line, for the warnings, are taken from the bytes written
+  // since `measured`: with a Courier font a line is counted only when its
+  // bytes exceed the characters that fit (`budget`), with the others the
+  // bytes are summed at every line end.
   int64_t line_width = run.line_width;
   const int64_t width_limit = run.line_width_limit;
   const uint16_t* const widths = run.width_table;
   const int64_t fixed_width = run.fixed_char_width;
+  auto budget_after = [&](int64_t width) -> int64_t {
+    if (widths) return -1;
+    if (fixed_width == 0 || width_limit == INT64_MAX || width < 0) return INT64_MAX;
+    return (width_limit - width) / fixed_width;
+  };
+  const int64_t full_budget = budget_after(0);
+  int64_t budget = budget_after(line_width);
+  // The line's bytes before `measured` are counted; with a Courier font it
+  // moves on by one for every escaping backslash, so that the bytes after it
+  // are as many as the characters.
+  const unsigned char* measured = target;
+  const int skip_escapes = widths ? 0 : 1;
+  auto measure = [&] {
+    if (widths) {
+      for (const unsigned char* byte = measured; byte < target; ++byte)
+        line_width += widths[*byte == '\\' ? *++byte : *byte];
+    } else {
+      line_width += fixed_width * (target - measured);
+    }
+  };
   int last_written = 0, lines = 0;
   bool string_open = true;
   while (source != source_end && target_end - target >= 16) {
@@ -125,8 +147,12 @@ void show_plain_run() {
       int next = *source;
       if (next == '\r' || next == '[' || next == '{' || next == '<') break;  // read or dropped
       if (lines_on_page + 1 >= lines_per_page) break;                        // the page ends
-      if (line_width > width_limit) note_wide_line(line_width, run.line_number + lines - 1);
+      if (target - measured > budget) {                                      // may be too wide
+        measure();
+        if (line_width > width_limit) note_wide_line(line_width, run.line_number + lines - 1);
+      }
       line_width = 0;
+      budget = full_budget;
       previous = current;
       current = ahead;
       ahead = next;
@@ -134,6 +160,7 @@ void show_plain_run() {
       if (next == '\n') ++lines;
       std::memcpy(target, ") Tj T*\r\n", 9);
       target += 9;
+      measured = target;
       ++lines_on_page;
       last_written = '\n';
       // The next string opens only for a character that will be shown: not
@@ -145,6 +172,7 @@ void show_plain_run() {
         break;
       }
       *target++ = '(';
+      measured = target;
       last_written = '(';
       continue;
     }
@@ -159,12 +187,6 @@ void show_plain_run() {
     if (count >= 2) {
       // Only `ahead` may be a control character: the scan stops at them.
       if (ahead < ' ') note_control_character(ahead, run.line_number + lines);
-      if (widths) {
-        line_width += widths[ahead];
-        for (size_t i = 0; i + 1 < count; ++i) line_width += widths[source[i]];
-      } else {
-        line_width += fixed_width * static_cast<int64_t>(count);
-      }
       *target++ = static_cast<unsigned char>(ahead);
       std::memcpy(target, source, count - 1);
       target += count - 1;
@@ -185,8 +207,10 @@ void show_plain_run() {
     if (current == ' ' && (next == '[' || next == '{' || next == '<')) break;  // dropped
     if (next == '\n') ++lines;
     if (current < ' ') note_control_character(current, run.line_number + lines - (next == '\n'));
-    line_width += widths ? widths[current] : fixed_width;
-    if (needs_backslash(current)) *target++ = '\\';
+    if (needs_backslash(current)) {
+      *target++ = '\\';
+      measured += skip_escapes;
+    }
     *target++ = static_cast<unsigned char>(current);
     last_written = current;
   }
@@ -196,6 +220,7 @@ void show_plain_run() {
   run.lookahead_char = ahead;
   run.line_number += lines;
   run.lines_on_page = lines_on_page;
+  measure();
   run.line_width = line_width;
   if (!string_open) run.string_open = 0;
   if (target != target_start) {
