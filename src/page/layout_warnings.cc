@@ -48,8 +48,8 @@ void refresh_limits() {
     else if (layout.leading <= 0)
       first_below = INT32_MAX;
     else
-      first_below =
-          run.layout_lines + static_cast<int64_t>(std::floor(layout.y / layout.leading)) + 1;
+      first_below = run.layout_lines + 1 +
+                    static_cast<int64_t>(std::min(std::floor(layout.y / layout.leading), 1e10));
     run.below_page_line = static_cast<int32_t>(std::min<int64_t>(first_below, INT32_MAX));
   }
   if (!layout.width_known || layout.font < 1 || layout.font > 14 || !(layout.size > 0)) {
@@ -286,7 +286,7 @@ void note_wide_line(int64_t width, int64_t line) {
   if (!warnings_wanted()) return;
   const TextLayout& layout = run.page_layout;
   double over = width * layout.size / 1000.0 + layout.x - run.paper_width;
-  int64_t points = std::max<int64_t>(1, static_cast<int64_t>(std::ceil(over - 0.005)));
+  int64_t points = static_cast<int64_t>(std::min(std::max(std::ceil(over - 0.005), 1.0), 1e15));
   std::string text = "page text runs " + std::to_string(points) +
                      (points == 1 ? " point" : " points") + " past the right edge of the page";
   if (!run.width_table)  // the same width for every character: say where it leaves
