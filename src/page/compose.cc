@@ -179,14 +179,13 @@ void show_plain_run() {
     if (ahead < 0 || !byte_classes.plain[ahead]) break;
     // A run of simple bytes: `ahead` and all but the last of them are shown
     // at once, the last becomes the lookahead. Every byte shown is followed
-    // by a simple byte, so no blank among them stands before a bracket.
+    // by a simple byte, so no blank among them stands before a bracket. A
+    // control character is never among them: it is shown one at a time.
     size_t room = std::min<size_t>(source_end - source, target_end - target);
     const unsigned char* stop =
-        byte_classes.simple[ahead] ? skip_simple(source, source + room) : source;
+        byte_classes.visible[ahead] ? skip_simple(source, source + room) : source;
     size_t count = stop - source;
     if (count >= 2) {
-      // Only `ahead` may be a control character: the scan stops at them.
-      if (ahead < ' ') note_control_character(ahead, run.line_number + lines);
       *target++ = static_cast<unsigned char>(ahead);
       std::memcpy(target, source, count - 1);
       target += count - 1;
