@@ -76,7 +76,7 @@ void show_char(int t) {
   }
   int byte = t & 0xFF;  // the byte written decides the escape
   if (run.lines_on_page >= run.below_page_line) note_below_page();
-  run.line_width += run.width_table ? run.width_table[byte] : run.fixed_char_width;
+  run.line_width += run.width_table ? run.width_table[byte] : byte < ' ' ? 0 : run.fixed_char_width;
   if (byte < ' ') {
     if (t == byte)
       note_control_character(byte, current_input_line());
@@ -126,8 +126,8 @@ void show_plain_run() {
   const int64_t full_budget = budget_after(0);
   int64_t budget = budget_after(line_width);
   // The line's bytes before `measured` are counted; with a Courier font it
-  // moves on by one for every escaping backslash, so that the bytes after it
-  // are as many as the characters.
+  // moves on by one for every escaping backslash and control character, so
+  // that the bytes after it are as many as the characters that show.
   const unsigned char* measured = target;
   const int skip_escapes = widths ? 0 : 1;
   auto measure = [&] {
@@ -205,7 +205,10 @@ void show_plain_run() {
     ++source;
     if (current == ' ' && (next == '[' || next == '{' || next == '<')) break;  // dropped
     if (next == '\n') ++lines;
-    if (current < ' ') note_control_character(current, run.line_number + lines - (next == '\n'));
+    if (current < ' ') {  // shows nothing, so adds no width
+      note_control_character(current, run.line_number + lines - (next == '\n'));
+      measured += skip_escapes;
+    }
     if (needs_backslash(current)) {
       *target++ = '\\';
       measured += skip_escapes;

@@ -100,6 +100,8 @@ TEST(Warnings, EachKindOnAShortDocumentAndNoneOnCleanOnes) {
            "Huffman coding\n"},
       // Clean documents.
       {"79 columns", repeat("x", 79) + "\n" + repeat("x\n", 65), ""},
+      {"control characters have no width", repeat("x", 79) + "\x01\x02\n",
+       w + "1: warning: control character 1 in page text shows as nothing\n"},
       {"smaller font in a block", "xx[/F1 6 Tf]" + repeat("z", 100) + "\n" + repeat("z", 100), ""},
       {"line moved up", "<lines 80>[0 200 Td]" + repeat("x\n", 80), ""},
       {"operators PDF defines",
