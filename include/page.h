@@ -45,9 +45,17 @@ struct ContentOperand {
   size_t length;
 };
 
+// An operator of up to three bytes as a number, for comparisons.
+constexpr uint32_t operator_code(const char* text) {
+  uint32_t code = 0;
+  for (; *text; ++text) code = code << 8 | static_cast<unsigned char>(*text);
+  return code;
+}
+
 struct ContentOperator {
   const unsigned char* text;  // the operator as written
   size_t length;
+  uint32_t code;                   // operator_code of the text, 0 if longer
   bool known;                      // PDF defines it
   int64_t newlines;                // line feeds in the content before it
   const ContentOperand* operands;  // the last ones before it, oldest first
@@ -75,9 +83,21 @@ enum class BlockPlace { in_text, before_text, held_back, inittext };
 // A block's bytes are collected as they are copied: block_check_begin
 // returns the collector, or null when warnings are off; every token goes to
 // block_check_token; block_check_end checks the operators.
-std::string* block_check_begin();
-void block_check_token(std::string* block, int token);
-void block_check_end(std::string* block, BlockPlace place, int64_t first_line);
+struct BlockCheck {
+  unsigned char* bytes;
+  size_t length, room;
+  bool bracket_seen;  // an unescaped bracket: the bytes are not what was meant
+  bool too_long;      // too long to be read
+};
+BlockCheck* block_check_begin();
+void block_check_grow(BlockCheck* check);
+void block_check_bracket(BlockCheck* check, int token);
+inline void block_check_token(BlockCheck* check, int token) {
+  if (token > 255) block_check_bracket(check, token);
+  if (check->length == check->room) block_check_grow(check);
+  if (!check->too_long) check->bytes[check->length++] = static_cast<unsigned char>(token);
+}
+void block_check_end(BlockCheck* check, BlockPlace place, int64_t first_line);
 
 // The page's text object opened: the layout from the initial text state.
 void layout_begin_page();

@@ -35,7 +35,7 @@ void command_inittext() {
   }
   int32_t length = 0;
   int64_t first_line = current_input_line();
-  std::string* check = block_check_begin();
+  BlockCheck* check = block_check_begin();
   for (int t = next_token(); t != tok_close_bracket; t = next_token()) {
     if (t == tok_end) fatal_error(65, msg_unexpected_end);
     if (length >= max_inittext) fatal_error(22, msg_inittext_too_long);

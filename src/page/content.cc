@@ -83,7 +83,7 @@ void close_content_stream() {
 // the end of input stops with `end_code`. The warnings read the block too.
 static void emit_block(int closer, int end_code, BlockPlace place) {
   int64_t first_line = current_input_line();
-  std::string* check = block_check_begin();
+  BlockCheck* check = block_check_begin();
   for (int t = next_token(); t != closer; t = next_token()) {
     if (t == tok_end) fatal_error(end_code, msg_unexpected_end);
     if (check) block_check_token(check, t);
@@ -108,7 +108,7 @@ void copy_deferred_block() {
   // Held back until the text object ends: up to max_pdfcmd bytes of content,
   // and the closing line feed may take one more.
   int64_t first_line = current_input_line();
-  std::string* check = block_check_begin();
+  BlockCheck* check = block_check_begin();
   for (int t = next_token(); t != tok_close_brace; t = next_token()) {
     if (t == tok_end) fatal_error(11, msg_unexpected_end);
     if (run.deferred_length >= max_pdfcmd) fatal_error(12, msg_too_many_pdf_commands);

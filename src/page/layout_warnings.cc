@@ -13,7 +13,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <string_view>
+#include <vector>
 
 #include "diagnostics.h"
 #include "page.h"
@@ -25,13 +25,36 @@ bool warnings_wanted() { return warnings_enabled && run.options.warnings; }
 constexpr int64_t unmeasured_line = INT64_MIN / 4;  // stays negative whatever is added
 constexpr size_t block_check_room = size_t{1} << 20;
 
+// The operators the warnings follow.
+enum : uint32_t {
+  op_Tf = operator_code("Tf"),
+  op_Td = operator_code("Td"),
+  op_TD = operator_code("TD"),
+  op_TL = operator_code("TL"),
+  op_T_star = operator_code("T*"),
+  op_quote = operator_code("'"),
+  op_double_quote = operator_code("\""),
+  op_Tm = operator_code("Tm"),
+  op_Tc = operator_code("Tc"),
+  op_Tw = operator_code("Tw"),
+  op_Tz = operator_code("Tz"),
+  op_Tj = operator_code("Tj"),
+  op_TJ = operator_code("TJ"),
+  op_cm = operator_code("cm"),
+  op_BT = operator_code("BT"),
+  op_ET = operator_code("ET"),
+  op_q = operator_code("q"),
+  op_Q = operator_code("Q"),
+  op_BX = operator_code("BX"),
+  op_EX = operator_code("EX"),
+};
+
 // Bits of pre_text_unknown.
 constexpr int32_t unknown_position = 1, unknown_width = 2, leading_changed = 4;
 
-// The collector of block bytes; its room is kept from block to block.
-std::string block_bytes;
-bool block_bracket_seen;  // an unescaped bracket: the bytes are not what was meant
-bool block_too_long;      // more than block_check_room bytes
+// The collector of block bytes; its room grows as needed and is kept.
+std::vector<unsigned char> block_storage;
+BlockCheck block_check{nullptr, 0, 0, false, false};
 
 // An octal escape can give a bracket token's value; it ends in a digit.
 bool is_octal_digit(int c) { return c >= '0' && c <= '7'; }
@@ -103,6 +126,7 @@ struct BlockAnalysis {
   int compatibility = 0;  // open BX sections: unknown operators allowed
   int save_depth = 0;     // open q before the text object
   int32_t pre_text_bits = 0;
+  bool changed = false;  // the layout may have changed
 };
 
 bool in_page_text(const BlockAnalysis& a) { return a.place == BlockPlace::in_text; }
@@ -139,13 +163,32 @@ double operand(const ContentOperator& op, int count, int index) {
   return op.operands[op.operand_count - count + index].value;
 }
 
-bool is(std::string_view name, const char* text) { return name == text; }
-
 // What an operator does to the text layout inside the text object.
-void follow_in_text(BlockAnalysis& a, std::string_view name, const ContentOperator& op,
-                    int64_t line) {
+void follow_in_text(BlockAnalysis& a, uint32_t name, const ContentOperator& op, int64_t line) {
+  switch (name) {
+    case op_Tf:
+    case op_Td:
+    case op_TD:
+    case op_TL:
+    case op_T_star:
+    case op_quote:
+    case op_double_quote:
+    case op_Tm:
+    case op_Tc:
+    case op_Tw:
+    case op_Tz:
+    case op_Tj:
+    case op_TJ:
+    case op_cm:
+    case op_BT:
+    case op_ET:
+    case op_q:
+    case op_Q: break;
+    default: return;  // no part of the layout
+  }
+  a.changed = true;
   TextLayout& layout = *a.layout;
-  if (is(name, "Tf")) {
+  if (name == op_Tf) {
     if (in_page_text(a)) run.line_width = unmeasured_line;  // silent for this line
     const ContentOperand* font =
         op.operand_count >= 2 ? &op.operands[op.operand_count - 2] : nullptr;
@@ -155,17 +198,17 @@ void follow_in_text(BlockAnalysis& a, std::string_view name, const ContentOperat
     }
     layout.font = standard_font_number(font->text, font->length);
     layout.size = operand(op, 1, 0);
-  } else if (is(name, "Td") || is(name, "TD")) {
+  } else if (name == op_Td || name == op_TD) {
     if (!numbers(op, 2)) {
       layout.position_known = layout.width_known = false;
       return;
     }
     move_line(a, operand(op, 2, 0), operand(op, 2, 1), line);
-    if (is(name, "TD")) {
+    if (name == op_TD) {
       layout.leading = -operand(op, 2, 1);
       layout.leading_set = true;
     }
-  } else if (is(name, "TL")) {
+  } else if (name == op_TL) {
     if (!numbers(op, 1)) {
       layout.position_known = false;
       return;
@@ -173,11 +216,11 @@ void follow_in_text(BlockAnalysis& a, std::string_view name, const ContentOperat
     rebase(a);
     layout.leading = operand(op, 1, 0);
     layout.leading_set = true;
-  } else if (is(name, "T*") || is(name, "'") || is(name, "\"")) {
+  } else if (name == op_T_star || name == op_quote || name == op_double_quote) {
     move_line(a, 0, -layout.leading, line);
-    if (is(name, "\"")) layout.width_known = false;  // sets word and character spacing
-    if (!is(name, "T*") && in_page_text(a)) run.line_width = unmeasured_line;
-  } else if (is(name, "Tm")) {
+    if (name == op_double_quote) layout.width_known = false;  // sets word and character spacing
+    if (name != op_T_star && in_page_text(a)) run.line_width = unmeasured_line;
+  } else if (name == op_Tm) {
     if (!numbers(op, 6) || operand(op, 6, 0) != 1 || operand(op, 6, 1) != 0 ||
         operand(op, 6, 2) != 0 || operand(op, 6, 3) != 1) {
       layout.position_known = layout.width_known = false;
@@ -185,39 +228,39 @@ void follow_in_text(BlockAnalysis& a, std::string_view name, const ContentOperat
     }
     rebase(a);
     move_line(a, operand(op, 6, 4) - layout.x, operand(op, 6, 5) - layout.y, line);
-  } else if (is(name, "Tc") || is(name, "Tw") || is(name, "Tz")) {
-    double plain = is(name, "Tz") ? 100 : 0;
+  } else if (name == op_Tc || name == op_Tw || name == op_Tz) {
+    double plain = name == op_Tz ? 100 : 0;
     if (!numbers(op, 1) || operand(op, 1, 0) != plain) layout.width_known = false;
-  } else if (is(name, "Tj") || is(name, "TJ")) {
+  } else if (name == op_Tj || name == op_TJ) {
     if (in_page_text(a)) run.line_width = unmeasured_line;
-  } else if (is(name, "cm") || is(name, "BT") || is(name, "ET") || is(name, "q") || is(name, "Q")) {
+  } else if (name == op_cm || name == op_BT || name == op_ET || name == op_q || name == op_Q) {
     layout.position_known = layout.width_known = false;
   }
 }
 
 // What an operator before the text object leaves in the graphics state.
-void follow_before_text(BlockAnalysis& a, std::string_view name) {
-  if (is(name, "q")) ++a.save_depth;
-  if (is(name, "Q") && a.save_depth > 0) --a.save_depth;
+void follow_before_text(BlockAnalysis& a, uint32_t name) {
+  if (name == op_q) ++a.save_depth;
+  if (name == op_Q && a.save_depth > 0) --a.save_depth;
   if (a.save_depth > 0) return;  // restored by its Q
-  if (is(name, "cm")) a.pre_text_bits |= unknown_position | unknown_width;
-  if (is(name, "Tc") || is(name, "Tw") || is(name, "Tz")) a.pre_text_bits |= unknown_width;
-  if (is(name, "TL")) a.pre_text_bits |= leading_changed;
+  if (name == op_cm) a.pre_text_bits |= unknown_position | unknown_width;
+  if (name == op_Tc || name == op_Tw || name == op_Tz) a.pre_text_bits |= unknown_width;
+  if (name == op_TL) a.pre_text_bits |= leading_changed;
 }
 
 void check_operator(const ContentOperator& op, void* context) {
   BlockAnalysis& a = *static_cast<BlockAnalysis*>(context);
   int64_t line = a.first_line + op.newlines;
-  std::string_view name(reinterpret_cast<const char*>(op.text), op.length);
+  uint32_t name = op.code;
   if (!op.known) {
     if (a.compatibility == 0)
       warn(warn_unknown_operator, line,
            "unknown operator '" + printable(op.text, op.length) + "' " + a.where);
     return;
   }
-  if (is(name, "BX")) ++a.compatibility;
-  if (is(name, "EX") && a.compatibility > 0) --a.compatibility;
-  if (is(name, "Tf") && op.operand_count >= 2 &&
+  if (name == op_BX) ++a.compatibility;
+  if (name == op_EX && a.compatibility > 0) --a.compatibility;
+  if (name == op_Tf && op.operand_count >= 2 &&
       op.operands[op.operand_count - 2].kind == ContentOperand::name) {
     const ContentOperand& font = op.operands[op.operand_count - 2];
     if (!standard_font_number(font.text, font.length))
@@ -316,38 +359,43 @@ void note_stray_closer(int token) {
            bracket + " for the character");
 }
 
-std::string* block_check_begin() {
+BlockCheck* block_check_begin() {
   if (!warnings_wanted()) return nullptr;
-  block_bytes.clear();
-  block_bracket_seen = false;
-  block_too_long = false;
-  return &block_bytes;
+  block_check.length = 0;
+  block_check.bracket_seen = false;
+  block_check.too_long = false;
+  return &block_check;
 }
 
-void block_check_token(std::string* block, int token) {
-  if (token >= tok_open_bracket && token <= tok_close_angle && !block_bracket_seen) {
-    static const char bracket_char[] = "[]{}<>";
-    char bracket = bracket_char[token - tok_open_bracket];
-    if (!is_octal_digit(run.current_char)) {  // written, not an octal escape
-      block_bracket_seen = true;
-      std::string text = std::string("an unescaped '") + bracket +
-                         "' inside a bracket block is written as byte " +
-                         std::to_string(token & 0xFF);
-      if (bracket == '<') text += " and turns on comment removal";
-      warn(warn_unescaped_bracket, current_input_line(), text + "; escape it as \\" + bracket);
-    }
+void block_check_grow(BlockCheck* check) {
+  if (check->room >= block_check_room) {
+    check->too_long = true;
+    check->length = 0;  // the rest is not kept; the block is not read
+    return;
   }
-  if (block->size() < block_check_room)
-    block->push_back(static_cast<char>(token));
-  else
-    block_too_long = true;
+  check->room = std::max<size_t>(4096, check->room * 2);
+  block_storage.resize(check->room);
+  check->bytes = block_storage.data();
 }
 
-void block_check_end(std::string* block, BlockPlace place, int64_t first_line) {
-  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(block->data());
-  bool unreadable = block_bracket_seen || block_too_long;
+void block_check_bracket(BlockCheck* check, int token) {
+  if (token > tok_close_angle || check->bracket_seen) return;
+  static const char bracket_char[] = "[]{}<>";
+  char bracket = bracket_char[token - tok_open_bracket];
+  if (is_octal_digit(run.current_char)) return;  // an octal escape, not a bracket
+  check->bracket_seen = true;
+  std::string text = std::string("an unescaped '") + bracket +
+                     "' inside a bracket block is written as byte " + std::to_string(token & 0xFF);
+  if (bracket == '<') text += " and turns on comment removal";
+  warn(warn_unescaped_bracket, current_input_line(), text + "; escape it as \\" + bracket);
+}
+
+void block_check_end(BlockCheck* check, BlockPlace place, int64_t first_line) {
+  const unsigned char* bytes = check->bytes;
+  bool unreadable = check->bracket_seen || check->too_long;
   if (place == BlockPlace::inittext) {  // written up to its first zero byte
-    size_t written = std::min(block->size(), block->find('\0'));
+    size_t written = 0;
+    while (written < check->length && bytes[written] != 0) ++written;
     analyse_text_state(bytes, written, first_line, unreadable);
     return;
   }
@@ -361,8 +409,8 @@ void block_check_end(std::string* block, BlockPlace place, int64_t first_line) {
     }
     if (place == BlockPlace::before_text) run.pre_text_unknown |= unknown_position | unknown_width;
   } else {
-    lex_content_operators(bytes, block->size(), check_operator, &a);
+    lex_content_operators(bytes, check->length, check_operator, &a);
     if (place == BlockPlace::before_text) run.pre_text_unknown |= a.pre_text_bits;
   }
-  if (place == BlockPlace::in_text) refresh_limits();
+  if (place == BlockPlace::in_text && (unreadable || a.changed)) refresh_limits();
 }

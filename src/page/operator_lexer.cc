@@ -13,34 +13,57 @@
 namespace {
 
 // Text, graphics state, path, colour, XObject, inline image, marked
-// content, compatibility and Type 3 operators, in byte order.
-const char* const known_operators[] = {
+// content, compatibility and Type 3 operators.
+constexpr const char* known_operator_names[] = {
     "\"", "'",  "B",  "B*", "BDC", "BI", "BMC", "BT", "BX",  "CS", "DP", "Do", "EI",  "EMC", "ET",
     "EX", "F",  "G",  "ID", "J",   "K",  "M",   "MP", "Q",   "RG", "S",  "SC", "SCN", "T*",  "TD",
     "TJ", "TL", "Tc", "Td", "Tf",  "Tj", "Tm",  "Tr", "Ts",  "Tw", "Tz", "W",  "W*",  "b",   "b*",
     "c",  "cm", "cs", "d",  "d0",  "d1", "f",   "f*", "g",   "gs", "h",  "i",  "j",   "k",   "l",
     "m",  "n",  "q",  "re", "rg",  "ri", "s",   "sc", "scn", "sh", "v",  "w",  "y",
 };
+constexpr size_t known_operator_count = sizeof known_operator_names / sizeof *known_operator_names;
 
-bool is_known_operator(const unsigned char* text, size_t length) {
-  auto less = [](const char* entry, const std::pair<const unsigned char*, size_t>& key) {
-    size_t entry_length = std::strlen(entry);
-    int order = std::memcmp(entry, key.first, std::min(entry_length, key.second));
-    return order < 0 || (order == 0 && entry_length < key.second);
-  };
-  std::pair<const unsigned char*, size_t> key{text, length};
-  const char* const* end = known_operators + sizeof known_operators / sizeof *known_operators;
-  const char* const* found = std::lower_bound(known_operators, end, key, less);
-  return found != end && std::strlen(*found) == length && std::memcmp(*found, text, length) == 0;
+// Their codes in increasing order, for a binary search.
+struct KnownOperators {
+  uint32_t code[known_operator_count];
+  constexpr KnownOperators() : code() {
+    for (size_t i = 0; i < known_operator_count; ++i) {
+      uint32_t value = operator_code(known_operator_names[i]);
+      size_t at = i;
+      for (; at > 0 && code[at - 1] > value; --at) code[at] = code[at - 1];
+      code[at] = value;
+    }
+  }
+};
+constexpr KnownOperators known_operators;
+
+// The code of an operator of up to three bytes, 0 for a longer one.
+uint32_t code_of(const unsigned char* text, size_t length) {
+  if (length == 0 || length > 3) return 0;
+  uint32_t code = 0;
+  for (size_t i = 0; i < length; ++i) code = code << 8 | text[i];
+  return code;
 }
 
-bool is_white(unsigned char c) {
-  return c == 0 || c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == ' ';
+bool is_known_code(uint32_t code) {
+  const uint32_t* end = known_operators.code + known_operator_count;
+  const uint32_t* found = std::lower_bound(known_operators.code, end, code);
+  return code != 0 && found != end && *found == code;
 }
 
-bool is_delimiter(unsigned char c) { return std::strchr("()<>[]{}/%", c) != nullptr && c != 0; }
+// Byte classes: white space, delimiters, and regular bytes (all others).
+enum : unsigned char { regular = 0, white = 1, delimiter = 2 };
+struct ByteClass {
+  unsigned char of[256];
+  constexpr ByteClass() : of() {
+    for (unsigned char c : {0, 9, 10, 12, 13, 32}) of[c] = white;
+    for (unsigned char c : {'(', ')', '<', '>', '[', ']', '{', '}', '/', '%'}) of[c] = delimiter;
+  }
+};
+constexpr ByteClass byte_class;
 
-bool is_regular(unsigned char c) { return !is_white(c) && !is_delimiter(c); }
+bool is_white(unsigned char c) { return byte_class.of[c] == white; }
+bool is_regular(unsigned char c) { return byte_class.of[c] == regular; }
 
 // A plain number: an optional sign, digits with at most one point, at least
 // one digit; values beyond a few million are left unread (no layout needs
@@ -81,8 +104,12 @@ class Lexer {
   void run() {
     while (at_ < size_) {
       unsigned char c = data_[at_];
-      if (is_white(c)) {
+      if (byte_class.of[c] == white) {
         ++at_;
+      } else if (byte_class.of[c] == regular) {
+        size_t start = at_;
+        while (at_ < size_ && is_regular(data_[at_])) ++at_;
+        word(data_ + start, at_ - start);
       } else if (c == '%') {
         while (at_ < size_ && data_[at_] != '\n' && data_[at_] != '\r') ++at_;
       } else if (c == '(') {
@@ -108,12 +135,8 @@ class Lexer {
         size_t start = ++at_;
         while (at_ < size_ && is_regular(data_[at_])) ++at_;
         push(ContentOperand{ContentOperand::name, 0, data_ + start, at_ - start});
-      } else if (!is_regular(c)) {
-        ++at_;  // a stray ")", ">", "{" or "}"
       } else {
-        size_t start = at_;
-        while (at_ < size_ && is_regular(data_[at_])) ++at_;
-        word(data_ + start, at_ - start);
+        ++at_;  // a stray ")", ">", "{" or "}"
       }
     }
   }
@@ -167,7 +190,8 @@ class Lexer {
     }
     newlines_ += std::count(data_ + counted_, text, '\n');
     counted_ = text - data_;
-    ContentOperator op{text, length, is_known_operator(text, length), newlines_, operands_, count_};
+    uint32_t code = code_of(text, length);
+    ContentOperator op{text, length, code, is_known_code(code), newlines_, operands_, count_};
     visit_(op, context_);
     count_ = 0;
     if (length == 2 && text[0] == 'I' && text[1] == 'D') skip_image_data();

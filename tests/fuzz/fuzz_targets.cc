@@ -93,7 +93,7 @@ int fuzz_operators(const uint8_t* data, size_t size) {
   for (BlockPlace place : {BlockPlace::inittext, BlockPlace::in_text, BlockPlace::before_text,
                            BlockPlace::held_back}) {
     if (place == BlockPlace::in_text) layout_begin_page();
-    std::string* block = block_check_begin();
+    BlockCheck* block = block_check_begin();
     for (size_t i = 0; i < size; ++i) block_check_token(block, data[i]);
     block_check_end(block, place, 1);
   }
