@@ -184,3 +184,21 @@ TEST(Warnings, OperatorLexer) {
                                                       "Q@2", "Tff?@2", "1e5?@2", "12Tf?@2"}));
   EXPECT_EQ(seen.operand_counts, (std::vector<int>{0, 2, 1, 1, 1, 1, 3, 0, 2, 0, 0, 0, 0, 0}));
 }
+
+TEST(Warnings, StandardFontWidths) {
+  struct {
+    int font;
+    unsigned char code;
+    int width;
+  } const widths[] = {
+      {5, 'a', 556},    {7, 'W', 944},   {6, 'i', 278},   {8, 0xE9, 556},  {10, ' ', 250},
+      {10, 0x97, 1000}, {11, 'W', 1000}, {12, 'm', 722},  {13, 0xC6, 944}, {9, 'a', 631},
+      {9, 0xA5, 713},   {14, 'A', 692},  {14, 0x80, 390}, {5, '\t', 0},    {10, 0x81, 350},
+  };
+  for (const auto& w : widths) {
+    SCOPED_TRACE(std::to_string(w.font) + " " + std::to_string(w.code));
+    ASSERT_NE(standard_font_widths(w.font), nullptr);
+    EXPECT_EQ(standard_font_widths(w.font)[w.code], w.width);
+  }
+  for (int courier = 1; courier <= 4; ++courier) EXPECT_EQ(standard_font_widths(courier), nullptr);
+}
