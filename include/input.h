@@ -52,6 +52,12 @@ inline int next_char() {
   return run.current_char;
 }
 
+// The input line of the character just delivered (the line feeds of the
+// current and the lookahead character are already counted).
+inline int64_t current_input_line() {
+  return run.line_number - (run.current_char == '\n') - (run.lookahead_char == '\n');
+}
+
 // The next token: tok_end, a character value 0..511, or a bracket token.
 int next_token();
 

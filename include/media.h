@@ -35,3 +35,11 @@ JpegFrame scan_jpeg_frame(std::FILE* file, std::string* kept = nullptr);
 // Writes a GIF's colour table as the /Indexed colour space's lookup string
 // and its LZW data re-packed in PDF bit order; returns the data byte count.
 int64_t gif_embed(const char* path);
+
+// The kind of picture whose file begins with `bytes` ("JPEG", "PNG", "GIF",
+// "TIFF", "BMP", "WebP", "JPEG 2000", "PDF"), or null.
+const char* picture_kind_name(const unsigned char* bytes, size_t size);
+
+// Warns when the regular file at `path`, given to jpg or jpg+ on `line`, is
+// not a JPEG or is an arithmetic-coded one; costs nothing with warnings off.
+void check_jpeg_file(const char* path, int64_t line);

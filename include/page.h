@@ -3,6 +3,11 @@
 // objects, and the page tree.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "input.h"
 #include "run_state.h"
 
 // Content stream and text state.
@@ -28,3 +33,83 @@ void write_page_object();
 
 // Object 3 and the intermediate Pages nodes, at the end of the document.
 void write_page_tree();
+
+// --- Operators of a content stream (src/page/operator_lexer.cc) -------------
+
+constexpr int content_operand_room = 6;  // operands kept before an operator
+
+struct ContentOperand {
+  enum Kind : int { number, name, other } kind;
+  double value;               // a number's value
+  const unsigned char* text;  // a name's bytes after "/", a number's digits
+  size_t length;
+};
+
+// An operator of up to three bytes as a number, for comparisons.
+constexpr uint32_t operator_code(const char* text) {
+  uint32_t code = 0;
+  for (; *text; ++text) code = code << 8 | static_cast<unsigned char>(*text);
+  return code;
+}
+
+struct ContentOperator {
+  const unsigned char* text;  // the operator as written
+  size_t length;
+  uint32_t code;                   // operator_code of the text, 0 if longer
+  bool known;                      // PDF defines it
+  int64_t newlines;                // line feeds in the content before it
+  const ContentOperand* operands;  // the last ones before it, oldest first
+  int operand_count;
+};
+
+using OperatorVisitor = void (*)(const ContentOperator& op, void* context);
+
+// Calls `visit` for every operator in `content`, whatever the bytes.
+void lex_content_operators(const unsigned char* content, size_t size, OperatorVisitor visit,
+                           void* context);
+
+// --- Warnings about the page (src/page/layout_warnings.cc) ------------------
+// Only standard error hears of them; with warnings off they cost a compare.
+
+// Widths of the standard font /F`font` (1 .. 14) by byte, in thousandths of
+// the font size; null for the Courier fonts, whose every byte is 600 wide.
+const uint16_t* standard_font_widths(int font);
+
+// Where a bracket block stands: inside the text object ("[" blocks), before
+// the page's text object, held back until after it ("{" blocks), or as the
+// initial text state.
+enum class BlockPlace { in_text, before_text, held_back, inittext };
+
+// A block's bytes are collected as they are copied: block_check_begin
+// returns the collector, or null when warnings are off; every token goes to
+// block_check_token; block_check_end checks the operators.
+struct BlockCheck {
+  unsigned char* bytes;
+  size_t length, room;
+  bool bracket_seen;  // an unescaped bracket: the bytes are not what was meant
+  bool too_long;      // too long to be read
+};
+BlockCheck* block_check_begin();
+void block_check_grow(BlockCheck* check);
+void block_check_bracket(BlockCheck* check, int token);
+inline void block_check_token(BlockCheck* check, int token) {
+  if (token > 255) block_check_bracket(check, token);
+  if (check->length == check->room) block_check_grow(check);
+  if (!check->too_long) check->bytes[check->length++] = static_cast<unsigned char>(token);
+}
+void block_check_end(BlockCheck* check, BlockPlace place, int64_t first_line);
+
+// The page's text object opened: the layout from the initial text state.
+void layout_begin_page();
+
+// Out of line, called when the page text crosses a limit.
+void note_below_page();
+void note_wide_line(int64_t width, int64_t line);
+void note_control_character(int byte, int64_t line);
+void note_stray_closer(int token);
+
+// A text line ended at the current character.
+inline void end_text_line() {
+  if (run.line_width > run.line_width_limit) note_wide_line(run.line_width, current_input_line());
+  run.line_width = 0;
+}

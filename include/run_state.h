@@ -163,6 +163,18 @@ struct OutputStream {
   unsigned char buffer[io_buffer_size];
 };
 
+// The text layout of a page as far as the warnings follow it: where lines
+// start, how far apart they are, and the font that measures them.
+struct TextLayout {
+  bool position_known;  // x, y and leading follow from plain operators
+  bool width_known;     // font and size known, no spacing or scaling set
+  bool leading_set;     // a TL, TD or the default text state set the leading
+  int32_t font;         // 1 .. 14, 0 when none is selected
+  double size;          // font size
+  double x, y;          // start of the line at layout_lines (baseline)
+  double leading;
+};
+
 struct RunState {
   // Driver.
   RunOptions options;                     // from the command line
@@ -236,6 +248,21 @@ struct RunState {
   int32_t page_first_annotation;  // index of the page's first annotation
   int32_t page_annotation_count;  // annotations recorded on this page
   int32_t page_action_count;      // their actions
+
+  // Layout warnings (src/page/layout_warnings.cc); nothing here changes the
+  // document. Widths are in thousandths of the font size.
+  TextLayout inittext_layout;            // what the initial text state sets up
+  int inittext_layout_ready;             // inittext_layout matches inittext_buffer
+  TextLayout page_layout;                // the page's layout, as blocks change it
+  int32_t layout_lines;                  // lines_on_page when page_layout.y was current
+  int32_t pre_text_unknown;              // layout_* bits from "{" blocks before the text
+  int32_t below_page_line = INT32_MAX;   // lines_on_page from which text is below the paper
+  int below_page_warned;                 // the page has had its warning
+  int64_t line_width;                    // the text line so far (negative: not measured)
+  int64_t line_width_limit = INT64_MAX;  // the widest line that stays on the paper
+  int32_t fixed_char_width;              // width of every byte when width_table is null
+  const uint16_t* width_table;           // widths of a proportional font, by byte
+  int64_t control_warned_line;           // input line of the last control character warning
 };
 
 extern RunState run;

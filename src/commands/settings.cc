@@ -4,6 +4,7 @@
 #include "commands.h"
 #include "diagnostics.h"
 #include "input.h"
+#include "page.h"
 
 // The paper size holds for the whole document, so it may only be set before
 // anything of the first page is written.
@@ -33,12 +34,17 @@ void command_inittext() {
     if (t < 0 || t > 255) fatal_error(21, msg_error_in_string);
   }
   int32_t length = 0;
+  int64_t first_line = current_input_line();
+  BlockCheck* check = block_check_begin();
   for (int t = next_token(); t != tok_close_bracket; t = next_token()) {
     if (t == tok_end) fatal_error(65, msg_unexpected_end);
     if (length >= max_inittext) fatal_error(22, msg_inittext_too_long);
+    if (check) block_check_token(check, t);
     run.inittext_buffer[length++] = static_cast<unsigned char>(t);
   }
   run.inittext_buffer[length] = '\n';
   run.inittext_buffer[length + 1] = 0;
   run.inittext_set = 1;
+  run.inittext_layout_ready = 0;
+  if (check) block_check_end(check, BlockPlace::inittext, first_line);
 }

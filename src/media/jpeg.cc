@@ -117,6 +117,7 @@ void command_jpg() {
   write_image_size(picture, nullptr);
   char path[word_buffer_size];
   read_word(path);
+  check_jpeg_file(path, current_input_line());
   begin_jpeg_data("/DeviceRGB");
   end_stream_object(copy_file_into_output(path));
 }
@@ -129,6 +130,7 @@ void command_jpg_plus() {
   run.image_object[picture] = run.next_object;
   char path[word_buffer_size];
   read_word(path);
+  check_jpeg_file(path, current_input_line());
   FileCloser file{open_external_file(path, 49)};
   bool seekable = std::fseek(file.file, 0, SEEK_CUR) == 0;
   std::string kept;

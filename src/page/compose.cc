@@ -23,27 +23,31 @@ namespace {
 // brackets, and the line and page ends. Simple bytes are plain bytes that
 // are written as they are and that the character source passes unchanged:
 // not the carriage return, and no parenthesis.
+// Runs are scanned for visible bytes: simple bytes from the blank on.
 struct ByteClasses {
   bool plain[256];
   bool simple[256];
-  constexpr ByteClasses() : plain(), simple() {
+  bool visible[256];
+  constexpr ByteClasses() : plain(), simple(), visible() {
     for (int c = 0; c < 256; ++c) plain[c] = simple[c] = true;
     const char special[] = "\\[]{}<>\n\f";
     for (const char* c = special; *c; ++c) plain[static_cast<unsigned char>(*c)] = false;
     for (int c = 0; c < 256; ++c) simple[c] = plain[c] && c != '\r' && c != '(' && c != ')';
+    for (int c = 0; c < 256; ++c) visible[c] = simple[c] && c >= ' ';
   }
 };
 constexpr ByteClasses byte_classes;
 
 bool needs_backslash(int byte) { return byte == '(' || byte == ')' || byte == '\\'; }
 
-// The first byte from `from` on that is not simple, or `limit`; it may stop
-// early at a vertical tab, "=" or "|" (see below), never late.
+// The first byte from `from` on that is not simple, or `limit`; it stops
+// early at a control character (which the warnings look at), "=" or "|"
+// (see below), never late.
 const unsigned char* skip_simple(const unsigned char* from, const unsigned char* limit) {
 #if defined(__SSE2__)
   // Sixteen bytes at a time. Each range below holds the bytes that are not
-  // simple, and a few simple ones near them (vertical tab, "=", "|"), which
-  // then take the slower way one byte at a time, to the same result.
+  // simple, and a few simple ones near them (control characters, "=", "|"),
+  // which then take the slower way one byte at a time, to the same result.
   auto in_range = [](__m128i bytes, char low, char count) {  // low <= byte < low + count
     __m128i offset = _mm_sub_epi8(bytes, _mm_set1_epi8(low));
     return _mm_cmpeq_epi8(_mm_min_epu8(offset, _mm_set1_epi8(count - 1)), offset);
@@ -51,7 +55,7 @@ const unsigned char* skip_simple(const unsigned char* from, const unsigned char*
   while (limit - from >= 16) {
     __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
     __m128i special =
-        _mm_or_si128(_mm_or_si128(in_range(bytes, '\n', 4), in_range(bytes, '(', 2)),
+        _mm_or_si128(_mm_or_si128(in_range(bytes, 0, ' '), in_range(bytes, '(', 2)),
                      _mm_or_si128(_mm_or_si128(in_range(bytes, '<', 3), in_range(bytes, '[', 3)),
                                   in_range(bytes, '{', 3)));
     int mask = _mm_movemask_epi8(special);
@@ -59,7 +63,7 @@ const unsigned char* skip_simple(const unsigned char* from, const unsigned char*
     from += 16;
   }
 #endif
-  while (from != limit && byte_classes.simple[*from]) ++from;
+  while (from != limit && byte_classes.visible[*from]) ++from;
   return from;
 }
 
@@ -71,6 +75,14 @@ void show_char(int t) {
     emit_char('(');
   }
   int byte = t & 0xFF;  // the byte written decides the escape
+  if (run.lines_on_page >= run.below_page_line) note_below_page();
+  run.line_width += run.width_table ? run.width_table[byte] : byte < ' ' ? 0 : run.fixed_char_width;
+  if (byte < ' ') {
+    if (t == byte)
+      note_control_character(byte, current_input_line());
+    else if (t == tok_close_bracket || t == tok_close_brace || t == tok_close_angle)
+      note_stray_closer(t);
+  }
   if (needs_backslash(byte)) emit_char('\\');
   emit_char(byte);
 }
@@ -95,7 +107,37 @@ void show_plain_run() {
   unsigned char* const target_end = out.buffer + io_buffer_size;
   int previous = run.previous_char, current = run.current_char, ahead = run.lookahead_char;
   int32_t lines_on_page = run.lines_on_page;
-  const int32_t lines_per_page = run.lines_per_page;
+  // The run also stops before the line that falls below the page, so that
+  // show_char meets it.
+  const int32_t lines_per_page = std::min(run.lines_per_page, run.below_page_line);
+  // Widths of the line, for the warnings, are taken from the bytes written
+  // since `measured`: with a Courier font a line is counted only when its
+  // bytes exceed the characters that fit (`budget`), with the others the
+  // bytes are summed at every line end.
+  int64_t line_width = run.line_width;
+  const int64_t width_limit = run.line_width_limit;
+  const uint16_t* const widths = run.width_table;
+  const int64_t fixed_width = run.fixed_char_width;
+  auto budget_after = [&](int64_t width) -> int64_t {
+    if (widths) return -1;
+    if (fixed_width == 0 || width_limit == INT64_MAX || width < 0) return INT64_MAX;
+    return (width_limit - width) / fixed_width;
+  };
+  const int64_t full_budget = budget_after(0);
+  int64_t budget = budget_after(line_width);
+  // The line's bytes before `measured` are counted; with a Courier font it
+  // moves on by one for every escaping backslash and control character, so
+  // that the bytes after it are as many as the characters that show.
+  const unsigned char* measured = target;
+  const int skip_escapes = widths ? 0 : 1;
+  auto measure = [&] {
+    if (widths) {
+      for (const unsigned char* byte = measured; byte < target; ++byte)
+        line_width += widths[*byte == '\\' ? *++byte : *byte];
+    } else {
+      line_width += fixed_width * (target - measured);
+    }
+  };
   int last_written = 0, lines = 0;
   bool string_open = true;
   while (source != source_end && target_end - target >= 16) {
@@ -105,6 +147,12 @@ void show_plain_run() {
       int next = *source;
       if (next == '\r' || next == '[' || next == '{' || next == '<') break;  // read or dropped
       if (lines_on_page + 1 >= lines_per_page) break;                        // the page ends
+      if (target - measured > budget) {                                      // may be too wide
+        measure();
+        if (line_width > width_limit) note_wide_line(line_width, run.line_number + lines - 1);
+      }
+      line_width = 0;
+      budget = full_budget;
       previous = current;
       current = ahead;
       ahead = next;
@@ -112,6 +160,7 @@ void show_plain_run() {
       if (next == '\n') ++lines;
       std::memcpy(target, ") Tj T*\r\n", 9);
       target += 9;
+      measured = target;
       ++lines_on_page;
       last_written = '\n';
       // The next string opens only for a character that will be shown: not
@@ -123,16 +172,18 @@ void show_plain_run() {
         break;
       }
       *target++ = '(';
+      measured = target;
       last_written = '(';
       continue;
     }
     if (ahead < 0 || !byte_classes.plain[ahead]) break;
     // A run of simple bytes: `ahead` and all but the last of them are shown
     // at once, the last becomes the lookahead. Every byte shown is followed
-    // by a simple byte, so no blank among them stands before a bracket.
+    // by a simple byte, so no blank among them stands before a bracket. A
+    // control character is never among them: it is shown one at a time.
     size_t room = std::min<size_t>(source_end - source, target_end - target);
     const unsigned char* stop =
-        byte_classes.simple[ahead] ? skip_simple(source, source + room) : source;
+        byte_classes.visible[ahead] ? skip_simple(source, source + room) : source;
     size_t count = stop - source;
     if (count >= 2) {
       *target++ = static_cast<unsigned char>(ahead);
@@ -154,7 +205,14 @@ void show_plain_run() {
     ++source;
     if (current == ' ' && (next == '[' || next == '{' || next == '<')) break;  // dropped
     if (next == '\n') ++lines;
-    if (needs_backslash(current)) *target++ = '\\';
+    if (current < ' ') {  // shows nothing, so adds no width
+      note_control_character(current, run.line_number + lines - (next == '\n'));
+      measured += skip_escapes;
+    }
+    if (needs_backslash(current)) {
+      *target++ = '\\';
+      measured += skip_escapes;
+    }
     *target++ = static_cast<unsigned char>(current);
     last_written = current;
   }
@@ -164,6 +222,8 @@ void show_plain_run() {
   run.lookahead_char = ahead;
   run.line_number += lines;
   run.lines_on_page = lines_on_page;
+  measure();
+  run.line_width = line_width;
   if (!string_open) run.string_open = 0;
   if (target != target_start) {
     out.fill = static_cast<int>(target - out.buffer);
@@ -181,17 +241,22 @@ void compose_page() {
     int t = next_token();
     switch (t) {
       case tok_end:
+        end_text_line();
         close_content_stream();
         run.input_ended = 1;
         return;
       case '\n':
+        end_text_line();
         close_string();
         open_text_object();
         emit_text("T*\n");
         if (++run.lines_on_page < run.lines_per_page) break;
         close_content_stream();  // the page is full
         return;
-      case '\f': close_content_stream(); return;
+      case '\f':
+        end_text_line();
+        close_content_stream();
+        return;
       case tok_open_bracket: copy_raw_block(); break;
       case tok_open_brace: copy_deferred_block(); break;
       case tok_open_angle: run_command_group(); break;

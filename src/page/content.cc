@@ -26,6 +26,7 @@ void open_content_stream() {
   run.page_annotation_count = 0;
   run.page_action_count = 0;
   run.lines_on_page = 0;
+  run.pre_text_unknown = 0;
 }
 
 // The default text state: Courier 12 points, 12 points of leading, the first
@@ -50,6 +51,7 @@ void open_text_object() {
   }
   if (run.lines_per_page == 0) run.lines_per_page = wrap_sub(run.paper_height, 50) / 12;
   emit_text(reinterpret_cast<const char*>(run.inittext_buffer));
+  layout_begin_page();
 }
 
 void close_string() {
@@ -78,34 +80,42 @@ void close_content_stream() {
 }
 
 // Copies block tokens up to `closer` through the channel, each as one byte;
-// the end of input stops with `end_code`.
-static void emit_block(int closer, int end_code) {
+// the end of input stops with `end_code`. The warnings read the block too.
+static void emit_block(int closer, int end_code, BlockPlace place) {
+  int64_t first_line = current_input_line();
+  BlockCheck* check = block_check_begin();
   for (int t = next_token(); t != closer; t = next_token()) {
     if (t == tok_end) fatal_error(end_code, msg_unexpected_end);
+    if (check) block_check_token(check, t);
     emit_char(t & 0xFF);
   }
   emit_char('\n');
+  if (check) block_check_end(check, place, first_line);
 }
 
 void copy_raw_block() {
   close_string();
   open_text_object();
-  emit_block(tok_close_bracket, 10);
+  emit_block(tok_close_bracket, 10, BlockPlace::in_text);
 }
 
 void copy_deferred_block() {
   open_content_stream();
   if (!run.text_open) {
-    emit_block(tok_close_brace, 13);
+    emit_block(tok_close_brace, 13, BlockPlace::before_text);
     return;
   }
   // Held back until the text object ends: up to max_pdfcmd bytes of content,
   // and the closing line feed may take one more.
+  int64_t first_line = current_input_line();
+  BlockCheck* check = block_check_begin();
   for (int t = next_token(); t != tok_close_brace; t = next_token()) {
     if (t == tok_end) fatal_error(11, msg_unexpected_end);
     if (run.deferred_length >= max_pdfcmd) fatal_error(12, msg_too_many_pdf_commands);
+    if (check) block_check_token(check, t);
     run.deferred_buffer[run.deferred_length++] = static_cast<unsigned char>(t);
   }
+  if (check) block_check_end(check, BlockPlace::held_back, first_line);
   if (run.deferred_length >= max_pdfcmd + 1) fatal_error(12, msg_too_many_pdf_commands);
   run.deferred_buffer[run.deferred_length++] = '\n';
 }

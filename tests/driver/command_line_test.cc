@@ -143,3 +143,28 @@ TEST(CommandLine, StandardInputAndOutput) {
   EXPECT_EQ(read_file(scratch_path("console.txt")), stop_text(1, 68, msg_output_is_input));
   EXPECT_EQ(read_file(scratch_path("in.txt")), text);
 }
+
+// Warnings go to standard error under the name the input was given; they
+// change nothing else, unless they are to count as errors.
+TEST(CommandLine, Warnings) {
+  const std::string text = "a\tb\n";
+  write_file(scratch_path("in.txt"), text);
+  ProcessResult result = run_binary({"in.txt", "out.pdf"});
+  EXPECT_EQ(result.out, "\nno errors\n");
+  EXPECT_EQ(result.err.rfind("in.txt:1: warning: ", 0), 0u) << result.err;
+  EXPECT_EQ(read_file(scratch_path("out.pdf")), compile(text).pdf);
+  EXPECT_EQ(run_binary({"-w", "in.txt", "out.pdf"}).err, "");
+
+  const std::string earlier = "an earlier good file";
+  write_file(scratch_path("out.pdf"), earlier);
+  EXPECT_EQ(run_binary({"-w", "--warnings-as-errors", "in.txt", "out.pdf"}).status, 0);
+  write_file(scratch_path("out.pdf"), earlier);
+  result = run_binary({"--warnings-as-errors", "in.txt", "out.pdf"});
+  EXPECT_EQ(result.out, stop_text(2, 76, msg_warnings_as_errors));
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(read_file(scratch_path("out.pdf")), earlier);
+
+  std::string out;
+  run_shell("cd '" + scratch_dir() + "' && '" + KESTRIN_BINARY + "' - out.pdf <in.txt", &out);
+  EXPECT_NE(out.find("<stdin>:1: warning: "), std::string::npos) << out;
+}

@@ -9,6 +9,7 @@
 #include "diagnostics.h"
 #include "driver.h"
 #include "media.h"
+#include "page.h"
 #include "pdf.h"
 
 namespace {
@@ -45,10 +46,15 @@ std::string enter_fuzz_directory(const std::string& media_dir) {
 }
 
 int fuzz_document(const uint8_t* data, size_t size) {
-  std::string console;
+  std::string console, warnings;
   console_capture = &console;
+  diagnostics_capture = &warnings;  // the warnings are read too
+  warnings_enabled = true;
+  reset_warnings();
   run_kestrin_on_text(data, size, "out.pdf");
+  finish_warnings();
   console_capture = nullptr;
+  diagnostics_capture = nullptr;
   return 0;
 }
 
@@ -74,5 +80,23 @@ int fuzz_jpeg(const uint8_t* data, size_t size) {
   } catch (const Stop&) {
   }
   std::fclose(file);
+  return 0;
+}
+
+int fuzz_operators(const uint8_t* data, size_t size) {
+  reset_run_state();
+  std::string warnings;
+  diagnostics_capture = &warnings;
+  warnings_enabled = true;
+  reset_warnings();
+  // As the initial text state first, so that the page starts from it.
+  for (BlockPlace place : {BlockPlace::inittext, BlockPlace::in_text, BlockPlace::before_text,
+                           BlockPlace::held_back}) {
+    if (place == BlockPlace::in_text) layout_begin_page();
+    BlockCheck* block = block_check_begin();
+    for (size_t i = 0; i < size; ++i) block_check_token(block, data[i]);
+    block_check_end(block, place, 1);
+  }
+  diagnostics_capture = nullptr;
   return 0;
 }

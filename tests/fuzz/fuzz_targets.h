@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <string>
 
-// A whole document: the input is the document text, compiled to a scratch
-// output in a working directory that holds media under short names (a.jpg,
+// A whole document, warnings included: the input is the document text,
+// compiled to a scratch output in a working directory that holds media under short names (a.jpg,
 // g.jpg, a.gif, b.gif, a.raw).
 int fuzz_document(const uint8_t* data, size_t size);
 
@@ -17,6 +17,10 @@ int fuzz_gif(const uint8_t* data, size_t size);
 
 // The JPEG frame header scan, on the input as the JPEG file.
 int fuzz_jpeg(const uint8_t* data, size_t size);
+
+// The operators of a bracket block: the lexer and the layout warnings, on
+// the input as the block's bytes, read as each kind of block.
+int fuzz_operators(const uint8_t* data, size_t size);
 
 // Creates the working directory with the media (once) and changes into it.
 // Returns the directory. The media are taken from `media_dir`.

@@ -1,0 +1,94 @@
+// What kind of picture a file holds, by its first bytes, and the warnings
+// for a file given to `jpg` or `jpg+`: another kind of picture, or a JPEG
+// with arithmetic coding, which several viewers cannot show. Only regular
+// files are looked at, so that nothing is taken from a pipe.
+#include <sys/stat.h>
+
+#include <cstring>
+#include <string>
+
+#include "diagnostics.h"
+#include "media.h"
+
+const char* picture_kind_name(const unsigned char* bytes, size_t size) {
+  auto starts = [&](const char* magic, size_t length) {
+    return size >= length && std::memcmp(bytes, magic, length) == 0;
+  };
+  if (starts("\xFF\xD8\xFF", 3)) return "JPEG";
+  if (starts("\x89PNG\r\n\x1A\n", 8)) return "PNG";
+  if (starts("GIF87a", 6) || starts("GIF89a", 6)) return "GIF";
+  if (starts("II*\0", 4) || starts("MM\0*", 4)) return "TIFF";
+  if (starts("BM", 2)) return "BMP";
+  if (size >= 12 && starts("RIFF", 4) && std::memcmp(bytes + 8, "WEBP", 4) == 0) return "WebP";
+  if (starts("\0\0\0\x0CjP  ", 8) || starts("\xFF\x4F\xFF\x51", 4)) return "JPEG 2000";
+  if (starts("%PDF", 4)) return "PDF";
+  return nullptr;
+}
+
+namespace {
+
+// The marker of the first frame header, 0 if none comes before the scan or
+// the end of the file.
+int first_frame_marker(std::FILE* file) {
+  for (;;) {
+    int c = getc(file);
+    if (c == EOF) return 0;
+    if (c != 0xFF) continue;
+    int marker = getc(file);
+    while (marker == 0xFF) marker = getc(file);
+    if (marker == EOF || marker == 0xDA || marker == 0xD9) return 0;     // scan, end of image
+    if (marker <= 0x01 || (marker >= 0xD0 && marker <= 0xD8)) continue;  // no length
+    if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC)
+      return marker;
+    int high = getc(file), low = getc(file);
+    if (low == EOF) return 0;
+    if (std::fseek(file, (high << 8 | low) - 2, SEEK_CUR) != 0) return 0;
+  }
+}
+
+}  // namespace
+
+void check_jpeg_file(const char* path, int64_t line) {
+  if (!warnings_enabled || !run.options.warnings) return;
+  struct stat info;
+  if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return;
+  std::FILE* file = std::fopen(path, "rb");
+  if (!file) return;  // the command says why
+  unsigned char head[16];
+  size_t got = std::fread(head, 1, sizeof head, file);
+  if (got == 0 && std::ferror(file)) {  // the command reports the read error
+    std::fclose(file);
+    return;
+  }
+  const char* kind = picture_kind_name(head, got);
+  if (!kind || std::strcmp(kind, "JPEG") != 0) {
+    std::string text = std::string(path) + " is ";
+    if (got == 0) {
+      text += "an empty file";
+    } else if (kind) {
+      text += std::string("a ") + kind + " file";
+    } else {
+      text += "not a JPEG (its first bytes are";
+      for (size_t i = 0; i < got && i < 4; ++i) {
+        const char* digits = "0123456789ABCDEF";
+        text += ' ';
+        text += digits[head[i] >> 4];
+        text += digits[head[i] & 15];
+      }
+      text += ")";
+    }
+    if (kind) text += ", not a JPEG";
+    text += "; viewers will not show it";
+    if (kind && std::strcmp(kind, "GIF") == 0) text += " (<gif> reads GIF files)";
+    warn(warn_media_kind, line, text);
+  } else {
+    std::fseek(file, 2, SEEK_SET);
+    int marker = first_frame_marker(file);
+    if ((marker >= 0xC9 && marker <= 0xCB) || marker >= 0xCD)
+      warn(warn_arithmetic_jpeg, line,
+           std::string(path) +
+               " is an arithmetic-coded JPEG, which several viewers cannot show; "
+               "save it with Huffman coding");
+  }
+  std::fclose(file);
+}
