@@ -48,6 +48,7 @@ inline void emit_raw_byte(int byte) {
 // takes is compressed before it reaches the file. flate_end returns the
 // compressed byte count and leaves bytes_written at the file's true offset.
 void flate_begin(int level);
+extern int compress_level;  // the level -z uses for every stream
 int64_t flate_end();
 bool flate_active();
 void flate_write_buffer();  // the channel's buffer into the compressor

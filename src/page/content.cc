@@ -19,8 +19,9 @@ void open_content_stream() {
   run.stream_open = 1;
   begin_object("<< /Length ");
   emit_int(run.next_object);
-  emit_text(" 0 R >>\nstream\n");
+  emit_text(run.options.compress ? " 0 R /Filter /FlateDecode >>\nstream\n" : " 0 R >>\nstream\n");
   run.stream_start = run.bytes_written;
+  if (run.options.compress) flate_begin(compress_level);
   run.text_state_emitted = 0;
   run.page_first_annotation = run.annotation_count;
   run.page_annotation_count = 0;
@@ -72,6 +73,13 @@ void close_content_stream() {
   if (!run.stream_open) open_content_stream();  // every page gets a stream
   run.stream_open = 0;
   close_text_object();
+  if (run.options.compress) {
+    // The compressed bytes need a line end of their own before endstream.
+    int64_t length = flate_end();
+    run.last_char_written = 0;
+    end_stream_object(length);
+    return;
+  }
   int64_t length = run.bytes_written - run.stream_start;
   emit_text("endstream\nendobj\n");
   length_object(length);
