@@ -19,6 +19,9 @@ enum : int {
   tok_close_brace = 259,    // }
   tok_open_angle = 260,     // <
   tok_close_angle = 261,    // >
+  // A character beyond ASCII read as UTF-8 is delivered as tok_unicode plus
+  // its code point, above every byte, escape and bracket value.
+  tok_unicode = 0x1000000,
 };
 
 // Object numbers fixed for every document. Numbers from obj_first_dynamic on
@@ -56,6 +59,10 @@ constexpr int max_annot = 256;          // annotations per document
 constexpr int max_para = 5000;          // words in the annotation store
 constexpr int annot_store_room = 5007;  // a text or link record may end past
 constexpr int io_buffer_size = 1 << 16;
+constexpr int max_tabs = 32;          // the widest tab stop distance
+constexpr int min_wrap = 10;          // the narrowest wrapping width
+constexpr int max_wrap = 1000;        // the widest wrapping width
+constexpr int utf8_check_count = 16;  // high bytes tested for undeclared UTF-8
 
 // Indices into the message table. ORDER MESSAGES: keep in step with
 // message_table in src/driver/messages.cc.
@@ -168,11 +175,14 @@ struct RunState {
   int32_t page_tree_node[max_page_node];  // object of each block's Pages node
 
   // Character source and tokens.
-  int current_char;     // character most recently delivered
-  int lookahead_char;   // next character, already read
-  int previous_char;    // current_char before the latest advance
+  int current_char;         // character most recently delivered
+  int lookahead_char;       // next character, already read
+  int previous_char;        // current_char before the latest advance
   int64_t line_number = 1;  // counts line feeds as they are read
-  int in_command;       // between a "<" and a ">" token
+  int in_command;           // between a "<" and a ">" token
+  int utf8;                 // the input is read as UTF-8 (<encoding utf8>)
+  int32_t utf8_checks =
+      utf8_check_count;  // high bytes of page text still to test for undeclared UTF-8
 
   // Output channel.
   OutputStream output_file;  // the PDF being written
@@ -199,6 +209,14 @@ struct RunState {
   int32_t deferred_length;                       // bytes in deferred_buffer
   int32_t lines_on_page;                         // line feeds written on this page
   int32_t lines_per_page;                        // 0: derived from the paper height
+
+  // Line layout of page text: tabs and wrapping (0: off).
+  int32_t tab_width;                  // a tab advances to the next multiple
+  int32_t wrap_width;                 // longer lines continue on the next
+  int32_t column;                     // characters of page text on the line
+  int after_blank;                    // a blank on this line precedes held_word
+  int32_t held_length;                // characters held in held_word
+  unsigned char held_word[max_wrap];  // the word being wrapped, not yet shown
 
   // Pages.
   int32_t page_count;                     // page objects written so far

@@ -10,13 +10,13 @@
 // annotations take at the end; images and sounds between pages; the outline
 // items last.
 #include "driver.h"
-#include "diagnostics.h"
 
 #include <sys/stat.h>
 
 #include <new>
 
 #include "commands.h"
+#include "diagnostics.h"
 #include "input.h"
 #include "page.h"
 #include "pdf.h"
@@ -47,6 +47,7 @@ bool names_input_file(const char* path) {
 
 // Everything after the input is attached; ends in the stop, never returns.
 [[noreturn]] void compile(const char* output_path) {
+  skip_byte_order_mark();
   next_char();  // prime the lookahead; the output does not exist yet
   if (names_input_file(output_path)) fatal_error(68, msg_output_is_input);
   if (!output_open(output_path)) fatal_error(3, msg_cant_open_output);

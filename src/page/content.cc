@@ -90,7 +90,7 @@ void close_content_stream() {
 static void emit_block(int closer, int end_code) {
   for (int t = next_token(); t != closer; t = next_token()) {
     if (t == tok_end) fatal_error(end_code, msg_unexpected_end);
-    emit_char(t & 0xFF);
+    emit_char(winansi_byte(t, 85));
   }
   emit_char('\n');
 }
@@ -112,7 +112,7 @@ void copy_deferred_block() {
   for (int t = next_token(); t != tok_close_brace; t = next_token()) {
     if (t == tok_end) fatal_error(11, msg_unexpected_end);
     if (run.deferred_length >= max_pdfcmd) fatal_error(12, msg_too_many_pdf_commands);
-    run.deferred_buffer[run.deferred_length++] = static_cast<unsigned char>(t);
+    run.deferred_buffer[run.deferred_length++] = static_cast<unsigned char>(winansi_byte(t, 85));
   }
   if (run.deferred_length >= max_pdfcmd + 1) fatal_error(12, msg_too_many_pdf_commands);
   run.deferred_buffer[run.deferred_length++] = '\n';
