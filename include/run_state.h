@@ -149,11 +149,12 @@ struct FileId {
 };
 
 struct InputStream {
-  std::FILE* file;                       // null when not open
-  FileId id;                             // identity of the file
-  bool open;                             // a file or a memory text is attached
-  const unsigned char* next;             // next unread byte
-  const unsigned char* end;              // one past the last byte in the window
+  std::FILE* file;            // null when not open
+  FileId id;                  // identity of the file
+  bool open;                  // a file or a memory text is attached
+  const unsigned char* next;  // next unread byte
+  const unsigned char* end;   // one past the last byte in the window
+  bool high_bytes;  // the window holds a byte beyond ASCII (tested while looking for UTF-8)
   unsigned char buffer[io_buffer_size];  // the window over the file
 };
 

@@ -70,6 +70,15 @@ const unsigned char* skip_simple(const unsigned char* from, const unsigned char*
   return from;
 }
 
+// The characters that the string bytes from `from` to `to` show: a
+// backslash is an escape, which shows the byte after it.
+int32_t shown_count(const unsigned char* from, const unsigned char* to) {
+  int32_t count = 0;
+  for (; from < to; ++from, ++count)
+    if (*from == '\\') ++from;
+  return count;
+}
+
 // Writes one byte of page text: opens the text object and string if needed.
 void show_byte(int byte) {
   if (!run.text_open) open_text_object();
@@ -177,7 +186,7 @@ bool show_char(int t) {
 // bracket is consumed without being shown; the state left is the one the
 // reader would then be in.
 template <bool ascii_only>
-void show_plain_run_of() {
+__attribute__((noinline)) void show_plain_run_of() {
   const ByteClasses& classes = ascii_only ? ascii_classes : byte_classes;
   InputStream& in = run.input_file;
   OutputStream& out = run.output_file;
@@ -190,7 +199,6 @@ void show_plain_run_of() {
   int32_t lines_on_page = run.lines_on_page;
   const int32_t lines_per_page = run.lines_per_page;
   int last_written = 0, lines = 0;
-  int32_t column = run.column;
   bool string_open = true;
   while (source != source_end && target_end - target >= 16) {
     if (ahead == '\n') {
@@ -208,7 +216,6 @@ void show_plain_run_of() {
       std::memcpy(target, ") Tj T*\r\n", 9);
       target += 9;
       ++lines_on_page;
-      column = 0;
       last_written = '\n';
       // The next string opens only for a character that will be shown: not
       // for a blank that may yet be dropped before a bracket.
@@ -238,7 +245,6 @@ void show_plain_run_of() {
       current = source[count - 2];
       ahead = source[count - 1];
       source = stop;
-      column += static_cast<int32_t>(count);
       last_written = current;
       continue;
     }
@@ -253,7 +259,6 @@ void show_plain_run_of() {
     if (next == '\n') ++lines;
     if (needs_backslash(current)) *target++ = '\\';
     *target++ = static_cast<unsigned char>(current);
-    ++column;
     last_written = current;
   }
   in.next = source;
@@ -262,9 +267,17 @@ void show_plain_run_of() {
   run.lookahead_char = ahead;
   run.line_number += lines;
   run.lines_on_page = lines_on_page;
-  run.column = column;
   if (!string_open) run.string_open = 0;
   if (target != target_start) {
+    // The column, from what was written: a line feed is written only at a
+    // line's end, and the "(" after it opens the next line's string.
+    const void* line_end = memrchr(target_start, '\n', target - target_start);
+    if (line_end) {
+      const unsigned char* line = static_cast<const unsigned char*>(line_end) + 1;
+      run.column = shown_count(line + (line != target), target);
+    } else {
+      run.column += shown_count(target_start, target);
+    }
     out.fill = static_cast<int>(target - out.buffer);
     run.bytes_written += target - target_start;
     run.last_char_written = static_cast<signed char>(last_written);
@@ -276,7 +289,7 @@ void show_plain_run_of() {
 // UTF-8 or tested for undeclared UTF-8.
 void show_plain_run() {
   if (run.in_command || !show_text_in_runs || run.tab_width != 0 || run.wrap_width != 0) return;
-  if (run.utf8 || run.utf8_checks > 0)
+  if (run.utf8 || (run.utf8_checks > 0 && run.input_file.high_bytes))
     show_plain_run_of<true>();
   else
     show_plain_run_of<false>();
