@@ -47,7 +47,9 @@ std::string enter_fuzz_directory(const std::string& media_dir) {
 int fuzz_document(const uint8_t* data, size_t size) {
   std::string console;
   console_capture = &console;
-  run_kestrin_on_text(data, size, "out.pdf");
+  RunOptions options;
+  options.compress = size > 0 && (data[size - 1] & 1) != 0;  // the last byte chooses
+  run_kestrin_on_text(data, size, "out.pdf", options);
   console_capture = nullptr;
   return 0;
 }
