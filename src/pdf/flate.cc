@@ -24,6 +24,7 @@ struct FlateState {
   bool active;
   bool streaming;  // the buffer filled once: zlib takes the rest
   int level;
+  int zs_level;        // the level zs was made for, 0: not made
   int64_t start;       // file offset where the compressed bytes begin
   int64_t compressed;  // compressed bytes written so far
   libdeflate_compressor* whole;
@@ -51,9 +52,18 @@ void deflate_into_file(unsigned char* data, int size, int flush) {
   } while (flate.zs.avail_out == 0 || (flush == Z_FINISH && flate.zs.avail_in > 0));
 }
 
+// One zlib stream serves every Flate stream of the run, reset for each: a
+// fresh one per page would take and give back its memory every time.
 void start_streaming() {
-  flate.zs = z_stream{};
-  if (deflateInit(&flate.zs, flate.level) != Z_OK) fatal_error(72, msg_cant_write_output);
+  if (flate.zs_level != flate.level) {
+    if (flate.zs_level != 0) deflateEnd(&flate.zs);
+    flate.zs = z_stream{};
+    flate.zs_level = 0;
+    if (deflateInit(&flate.zs, flate.level) != Z_OK) fatal_error(72, msg_cant_write_output);
+    flate.zs_level = flate.level;
+  } else if (deflateReset(&flate.zs) != Z_OK) {
+    fatal_error(72, msg_cant_write_output);
+  }
   flate.streaming = true;
 }
 
@@ -98,7 +108,6 @@ int64_t flate_end() {
   if (flate.streaming || !compress_whole(out.buffer, out.fill)) {
     if (!flate.streaming) start_streaming();
     deflate_into_file(out.buffer, out.fill, Z_FINISH);
-    deflateEnd(&flate.zs);
   }
   out.fill = 0;
   flate.active = false;
@@ -107,8 +116,4 @@ int64_t flate_end() {
   return flate.compressed;
 }
 
-void flate_abandon() {
-  if (!flate.active) return;
-  if (flate.streaming) deflateEnd(&flate.zs);
-  flate.active = false;
-}
+void flate_abandon() { flate.active = false; }
