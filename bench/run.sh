@@ -9,7 +9,10 @@
 # median time, throughput in MB of input per second and peak resident
 # memory, its throughput as a ratio of cat's on the same bytes (cat copies
 # the input to a file next to kestrin's output), and how many times longer
-# each installed peer takes. Peers that are missing are skipped and named.
+# each installed peer takes, with the size of its PDF. Peers that are
+# missing are skipped and named. Each text also gets a row for kestrin -z:
+# its time, its PDF's size beside the peers', and its time as a multiple of
+# kestrin's time without -z.
 # Last, instructions per input byte of the 4 MB document under callgrind.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -59,7 +62,8 @@ for name in large medium empty jpegs gifs; do
     shift
     local p_time
     if read -r p_time _ < <("$tool" measure "$peer_runs" "$@" 2>/dev/null); then
-      peers+="$label $(awk -v p="$p_time" -v k="$k_time" 'BEGIN { printf "%.0fx", p / k }')  "
+      peers+="$label $(awk -v p="$p_time" -v k="$k_time" 'BEGIN { printf "%.0fx", p / k }')"
+      peers+=" $(mb "$(stat -c %s peer.pdf)")MB  "
     else
       peers+="$label failed  "
     fi
@@ -84,6 +88,21 @@ for name in large medium empty jpegs gifs; do
     mbs = t > 0 ? b / 1e6 / t : 0; cmbs = c > 0 ? b / 1e6 / c : 0
     ratio = 0; if (cmbs > 0) ratio = mbs / cmbs
     printf "%-10s %8.1fM %8.4fs %10.1f %7.1fMB %9.2f  %s\n", n, b / 1e6, t, mbs, p / 1024, ratio, peers }'
+  case $name in
+    large | medium | empty)
+      if "$kestrin" -z "$input" "$name.z.pdf" 2>/dev/null | grep -q 'no errors'; then
+        read -r z_time z_peak < <(measure "$kestrin" -z "$input" "$name.z.pdf")
+        awk -v n="$name -z" -v b="$bytes" -v t="$z_time" -v p="$z_peak" -v c="$c_time" -v k="$k_time" \
+          -v zs="$(stat -c %s "$name.z.pdf")" -v ks="$(stat -c %s "$name.pdf")" 'BEGIN {
+          mbs = t > 0 ? b / 1e6 / t : 0; cmbs = c > 0 ? b / 1e6 / c : 0
+          ratio = 0; if (cmbs > 0) ratio = mbs / cmbs
+          printf "%-10s %8.1fM %8.4fs %10.1f %7.1fMB %9.2f  PDF %.2fMB (without -z %.2fMB), %.1fx the time without -z\n",
+            n, b / 1e6, t, mbs, p / 1024, ratio, zs / 1e6, ks / 1e6, (k > 0 ? t / k : 0) }'
+      else
+        echo "$name -z    (this kestrin has no -z)"
+      fi
+      ;;
+  esac
 done
 
 if have valgrind; then

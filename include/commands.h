@@ -14,6 +14,9 @@ void command_rotate();      // degrees
 void command_inittext();    // [operators]
 void command_lines();       // lines per page
 void command_fullscreen();  // seconds per page; 0: full screen without timer
+void command_encoding();    // utf8 or winansi: how the input is read from here on
+void command_tabs();        // tab stop distance in columns, 0 off
+void command_wrap();        // wrapping width in columns, 0 off
 
 // Pictures on the current page.
 void command_pict();       // picture: listed in the page's resources

@@ -27,16 +27,50 @@ inline int input_read_byte() {
   return input_refill();
 }
 
+// The rest of a UTF-8 sequence whose first byte is `lead`: the character as
+// tok_unicode plus its code point. Invalid UTF-8 stops the run (code 83).
+int read_utf8_char(int lead);
+
 // The next byte of the input with every carriage return skipped; a line feed
-// raises line_number as it is read. -1 at the end of input, for good.
+// raises line_number as it is read. -1 at the end of input, for good. Under
+// <encoding utf8> a byte beyond ASCII begins a character of several bytes.
 inline int read_raw_char() {
   for (;;) {
     int c = input_read_byte();
     if (c == '\r') continue;
     if (c == '\n') ++run.line_number;
+    if (c >= 0x80 && run.utf8) return read_utf8_char(c);
     return c;
   }
 }
+
+// Skips a UTF-8 byte order mark at the very start of the input when the
+// input goes on with "<encoding utf8": before the first character is read.
+void skip_byte_order_mark();
+
+// --- Characters beyond ASCII ---------------------------------------------------
+
+// The Windows-1252 (WinAnsiEncoding) byte of a character token: a byte as it
+// is, a character read as UTF-8 by its code point. A character the encoding
+// lacks stops the run with `stop_code`, naming it on standard error.
+int winansi_byte_of_unicode(int token, int stop_code);
+inline int winansi_byte(int token, int stop_code) {
+  return token < tok_unicode ? token & 0xFF : winansi_byte_of_unicode(token, stop_code);
+}
+
+// The character a Windows-1252 byte stands for (a code point).
+int unicode_of_winansi(int byte);
+
+// Whether the character last delivered, `lead`, and the bytes after it form
+// a valid UTF-8 sequence of several bytes (page text read as Windows-1252).
+bool starts_utf8_sequence(int lead);
+
+// Writes the UTF-8 bytes of `code_point` at `out`; returns their count (1 to 4).
+int put_utf8(int code_point, unsigned char* out);
+
+// The line of the character last delivered (current_char): line_number, less
+// one when the lookahead is the line feed that ends that line.
+inline int64_t current_char_line() { return run.line_number - (run.lookahead_char == '\n'); }
 
 // Removes a comment whose opening "*" is current_char: everything up to the
 // next "*", which is replaced by the character after it.
@@ -58,10 +92,15 @@ inline int64_t current_input_line() {
   return run.line_number - (run.current_char == '\n') - (run.lookahead_char == '\n');
 }
 
-// The next token: tok_end, a character value 0..511, or a bracket token.
+// The next token: tok_end, a character value 0..511, a bracket token, or a
+// character read as UTF-8 (tok_unicode and above).
 int next_token();
 
-// Words hold up to max_sting characters and a terminating zero.
+// Whether a token is a bracket, or an escape beyond 255 that reads like one.
+inline bool is_bracket_token(int t) { return t >= 256 && t < tok_unicode; }
+
+// Words hold up to max_sting bytes (UTF-8 characters in their bytes) and a
+// terminating zero.
 constexpr int word_buffer_size = max_sting + 1;
 
 // Reads a blank-delimited word into `word`. Returns 0 if it ended at a

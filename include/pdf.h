@@ -67,6 +67,7 @@ inline void emit_raw_byte(int byte) {
 // takes is compressed before it reaches the file. flate_end returns the
 // compressed byte count and leaves bytes_written at the file's true offset.
 void flate_begin(int level);
+extern int compress_level;  // the level -z uses for every stream
 int64_t flate_end();
 bool flate_active();
 void flate_write_buffer();  // the channel's buffer into the compressor
@@ -120,8 +121,11 @@ void write_trailer();
 // Stores a word escaped for a PDF literal string, with its zero byte.
 void pool_put_string(const char* text);
 
-// Reads a "[...]" string from the input and stores it the same way.
+// Reads a "[...]" string from the input and stores it the same way: a title
+// or note, which under <encoding utf8> keeps every character (UTF-16BE when
+// needed), or bytes as written (launch parameters).
 void pool_read_bracketed();
+void pool_read_bracketed_bytes();
 
 // Writes the pooled string at `offset` through the newline rule; returns the
 // offset just past its terminating zero (the next string of a record).

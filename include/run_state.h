@@ -19,6 +19,9 @@ enum : int {
   tok_close_brace = 259,    // }
   tok_open_angle = 260,     // <
   tok_close_angle = 261,    // >
+  // A character beyond ASCII read as UTF-8 is delivered as tok_unicode plus
+  // its code point, above every byte, escape and bracket value.
+  tok_unicode = 0x1000000,
 };
 
 // Object numbers fixed for every document. Numbers from obj_first_dynamic on
@@ -57,6 +60,10 @@ constexpr int max_para = 5000;          // words in the annotation store
 constexpr int annot_store_room = 5007;  // a text or link record may end past
 constexpr int io_buffer_size = 1 << 16;
 constexpr int64_t max_xref_offset = 9999999999;  // ten digits
+constexpr int max_tabs = 32;          // the widest tab stop distance
+constexpr int min_wrap = 10;          // the narrowest wrapping width
+constexpr int max_wrap = 1000;        // the widest wrapping width
+constexpr int utf8_check_count = 16;  // high bytes tested for undeclared UTF-8
 
 // Indices into the message table. ORDER MESSAGES: keep in step with
 // message_table in src/driver/messages.cc.
@@ -143,12 +150,13 @@ struct FileId {
 };
 
 struct InputStream {
-  std::FILE* file;                       // null when not open
-  FileId id;                             // identity of the file
-  const char* name;                      // as standard error names it
-  bool open;                             // a file or a memory text is attached
-  const unsigned char* next;             // next unread byte
-  const unsigned char* end;              // one past the last byte in the window
+  std::FILE* file;            // null when not open
+  FileId id;                  // identity of the file
+  const char* name;           // as standard error names it
+  bool open;                  // a file or a memory text is attached
+  const unsigned char* next;  // next unread byte
+  const unsigned char* end;   // one past the last byte in the window
+  bool high_bytes;  // the window holds a byte beyond ASCII (tested while looking for UTF-8)
   unsigned char buffer[io_buffer_size];  // the window over the file
 };
 
@@ -188,6 +196,9 @@ struct RunState {
   int previous_char;        // current_char before the latest advance
   int64_t line_number = 1;  // counts line feeds as they are read
   int in_command;           // between a "<" and a ">" token
+  int utf8;                 // the input is read as UTF-8 (<encoding utf8>)
+  int32_t utf8_checks =
+      utf8_check_count;  // high bytes of page text still to test for undeclared UTF-8
 
   // Output channel.
   OutputStream output_file;  // the PDF being written
@@ -214,6 +225,14 @@ struct RunState {
   int32_t deferred_length;                       // bytes in deferred_buffer
   int32_t lines_on_page;                         // line feeds written on this page
   int32_t lines_per_page;                        // 0: derived from the paper height
+
+  // Line layout of page text: tabs and wrapping (0: off).
+  int32_t tab_width;                  // a tab advances to the next multiple
+  int32_t wrap_width;                 // longer lines continue on the next
+  int32_t column;                     // characters of page text on the line
+  int after_blank;                    // a blank on this line precedes held_word
+  int32_t held_length;                // characters held in held_word
+  unsigned char held_word[max_wrap];  // the word being wrapped, not yet shown
 
   // Pages.
   int32_t page_count;                     // page objects written so far

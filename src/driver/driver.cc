@@ -50,6 +50,7 @@ std::string output_name;  // as given, for what standard error says
 
 // Everything after the input is attached; ends in the stop, never returns.
 [[noreturn]] void compile(const char* output_path) {
+  skip_byte_order_mark();
   next_char();  // prime the lookahead; the output does not exist yet
   if (names_input_file(output_path)) fatal_error(68, msg_output_is_input);
   output_name = output_path;

@@ -11,6 +11,9 @@
 
 #include <cerrno>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "diagnostics.h"
 #include "input.h"
@@ -36,6 +39,29 @@ std::FILE* open_for_reading(const char* path, FileId* id, bool devices) {
   return file;
 }
 
+// Whether any byte from `from` to `end` is beyond ASCII.
+static bool any_high_byte(const unsigned char* from, const unsigned char* end) {
+#if defined(__SSE2__)
+  for (; end - from >= 64; from += 64) {
+    auto load = [from](int i) {
+      return _mm_loadu_si128(reinterpret_cast<const __m128i*>(from) + i);
+    };
+    __m128i all = _mm_or_si128(_mm_or_si128(load(0), load(1)), _mm_or_si128(load(2), load(3)));
+    if (_mm_movemask_epi8(all) != 0) return true;
+  }
+#endif
+  for (; from != end; ++from)
+    if (*from >= 0x80) return true;
+  return false;
+}
+
+// While page text is still tested for undeclared UTF-8, the plain runs stop
+// at high bytes only in a window that has some.
+static void note_high_bytes() {
+  InputStream& in = run.input_file;
+  in.high_bytes = run.utf8_checks > 0 && any_high_byte(in.next, in.end);
+}
+
 bool input_open_file(const char* path) {
   InputStream& in = run.input_file;
   in.file = open_for_reading(path, &in.id, true);
@@ -52,6 +78,7 @@ void input_open_memory(const unsigned char* text, size_t size) {
   in.open = true;
   in.next = text;
   in.end = text + size;
+  note_high_bytes();
 }
 
 void input_close() {
@@ -71,9 +98,10 @@ int input_refill() {
     report_file_problem(in.name, errno);
     fatal_error(73, msg_cant_read_input);
   }
-  in.next = in.buffer + 1;
+  in.next = in.buffer;
   in.end = in.buffer + got;
-  return in.buffer[0];
+  note_high_bytes();
+  return *in.next++;
 }
 
 void skip_comment() {

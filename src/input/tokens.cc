@@ -5,6 +5,9 @@
 //   \d \dd \ddd    octal character code, not reduced to 8 bits (up to 511)
 //   \x             the character x itself, brackets and backslash included
 //
+// Under <encoding utf8> a character beyond ASCII arrives as tok_unicode plus
+// its code point; in a word it stands for its UTF-8 bytes.
+//
 // Blank rules: outside commands one blank or line feed right before an
 // opening bracket is dropped; one blank or line feed right after a closing
 // bracket is dropped everywhere; and a ">" that follows any character other
@@ -68,7 +71,7 @@ int read_word(char* word) {
   int t;
   do {
     t = next_token();
-    if (t >= 256) {
+    if (is_bracket_token(t)) {
       word[0] = 0;
       return t;
     }
@@ -76,10 +79,19 @@ int read_word(char* word) {
   } while (t <= ' ');
   int length = 0;
   for (;;) {
-    if (length == max_sting) fatal_error(58, msg_string_too_long);
-    word[length++] = static_cast<char>(t);
+    if (t >= tok_unicode) {  // a character read as UTF-8: its bytes as written
+      unsigned char bytes[4];
+      int count = put_utf8(t - tok_unicode, bytes);
+      for (int i = 0; i < count; ++i) {
+        if (length == max_sting) fatal_error(58, msg_string_too_long);
+        word[length++] = static_cast<char>(bytes[i]);
+      }
+    } else {
+      if (length == max_sting) fatal_error(58, msg_string_too_long);
+      word[length++] = static_cast<char>(t);
+    }
     t = next_token();
-    if (t >= 256 || t <= ' ') {
+    if (is_bracket_token(t) || t <= ' ') {
       word[length] = 0;
       return t >= 256 ? t : 0;
     }

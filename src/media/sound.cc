@@ -23,8 +23,15 @@ void command_sound() {
   emit_text(word);
   emit_text(" /Length ");
   emit_int(run.next_object);
-  emit_text(" 0 R >>\nstream\n");
+  emit_text(run.options.compress ? " 0 R /Filter /FlateDecode >>\nstream\n" : " 0 R >>\nstream\n");
   read_word(word);
-  int64_t length = copy_file_into_output(word);
+  if (!run.options.compress) {
+    end_stream_object(copy_file_into_output(word));
+    return;
+  }
+  flate_begin(compress_level);
+  copy_file_into_output(word);
+  int64_t length = flate_end();
+  run.last_char_written = 0;
   end_stream_object(length);
 }

@@ -15,6 +15,8 @@
 //   action: 6 border width  7 pool offset of the list's first string
 //           8 number of actions, then the actions: kind and operands
 //             (sound: number; goto: page x1 y1 x2 y2)
+#include <string>
+
 #include "diagnostics.h"
 #include "input.h"
 #include "navigation.h"
@@ -66,6 +68,22 @@ const NamedAction named_actions[] = {
     {"last", action_last},   {"back", action_back}, {"forward", action_forward},
 };
 
+// A URL read as UTF-8 with its bytes beyond ASCII percent-encoded.
+std::string percent_encoded(const char* url) {
+  std::string out;
+  for (; *url; ++url) {
+    unsigned char byte = static_cast<unsigned char>(*url);
+    if (byte < 0x80) {
+      out += static_cast<char>(byte);
+    } else {
+      out += '%';
+      out += "0123456789ABCDEF"[byte >> 4];
+      out += "0123456789ABCDEF"[byte & 15];
+    }
+  }
+  return out;
+}
+
 // Reads one action word's operands and appends the action. Returns the
 // number of actions appended: 0 for the empty word, -1 for an unknown word.
 int read_action(const char* word) {
@@ -94,12 +112,15 @@ int read_action(const char* word) {
   switch (kind) {
     case action_url:
       if (read_word(operand) != 0) fatal_error(39, msg_error_in_string);
-      pool_put_string(operand);
+      if (run.utf8)
+        pool_put_string(percent_encoded(operand).c_str());
+      else
+        pool_put_string(operand);
       break;
     case action_exec:
       if (read_word(operand) != 0) fatal_error(40, msg_error_in_string);
       pool_put_string(operand);
-      pool_read_bracketed();  // the parameters, possibly empty
+      pool_read_bracketed_bytes();  // the parameters, possibly empty
       break;
     case action_sound: {
       int32_t sound = read_number();
@@ -150,7 +171,7 @@ void command_action() {
   for (;;) {  // skip to the list's "<": characters are passed over
     int t = next_token();
     if (t == tok_open_angle) break;
-    if (t < 0 || t > 255) fatal_error(37, msg_error_in_string);
+    if (t < 0 || is_bracket_token(t)) fatal_error(37, msg_error_in_string);
   }
   int32_t actions = 0;
   char word[word_buffer_size];

@@ -12,6 +12,7 @@
 #endif
 
 #include "commands.h"
+#include "diagnostics.h"
 #include "input.h"
 #include "page.h"
 #include "pdf.h"
@@ -22,32 +23,36 @@ namespace {
 // commands and shown by the page as characters: all but the escape, the
 // brackets, and the line and page ends. Simple bytes are plain bytes that
 // are written as they are and that the character source passes unchanged:
-// not the carriage return, and no parenthesis.
-// Runs are scanned for visible bytes: simple bytes from the blank on.
+// not the carriage return, and no parenthesis. Bytes beyond ASCII are left
+// to the token reader while the input is read as UTF-8 or still tested for
+// undeclared UTF-8 (ascii_classes). Runs are scanned for visible bytes:
+// simple bytes from the blank on.
 struct ByteClasses {
   bool plain[256];
   bool simple[256];
   bool visible[256];
-  constexpr ByteClasses() : plain(), simple(), visible() {
-    for (int c = 0; c < 256; ++c) plain[c] = simple[c] = true;
+  constexpr explicit ByteClasses(bool high_bytes_plain) : plain(), simple(), visible() {
+    for (int c = 0; c < 256; ++c) plain[c] = simple[c] = c < 0x80 || high_bytes_plain;
     const char special[] = "\\[]{}<>\n\f";
     for (const char* c = special; *c; ++c) plain[static_cast<unsigned char>(*c)] = false;
     for (int c = 0; c < 256; ++c) simple[c] = plain[c] && c != '\r' && c != '(' && c != ')';
     for (int c = 0; c < 256; ++c) visible[c] = simple[c] && c >= ' ';
   }
 };
-constexpr ByteClasses byte_classes;
+constexpr ByteClasses byte_classes(true);
+constexpr ByteClasses ascii_classes(false);
 
 bool needs_backslash(int byte) { return byte == '(' || byte == ')' || byte == '\\'; }
 
-// The first byte from `from` on that is not simple, or `limit`; it stops
+// The first byte from `from` on that is not visible, or `limit`; it stops
 // early at a control character (which the warnings look at), "=" or "|"
 // (see below), never late.
+template <bool ascii_only>
 const unsigned char* skip_simple(const unsigned char* from, const unsigned char* limit) {
 #if defined(__SSE2__)
   // Sixteen bytes at a time. Each range below holds the bytes that are not
-  // simple, and a few simple ones near them (control characters, "=", "|"),
-  // which then take the slower way one byte at a time, to the same result.
+  // simple, and a few simple ones near them (vertical tab, "=", "|"), which
+  // then take the slower way one byte at a time, to the same result.
   auto in_range = [](__m128i bytes, char low, char count) {  // low <= byte < low + count
     __m128i offset = _mm_sub_epi8(bytes, _mm_set1_epi8(low));
     return _mm_cmpeq_epi8(_mm_min_epu8(offset, _mm_set1_epi8(count - 1)), offset);
@@ -58,33 +63,131 @@ const unsigned char* skip_simple(const unsigned char* from, const unsigned char*
         _mm_or_si128(_mm_or_si128(in_range(bytes, 0, ' '), in_range(bytes, '(', 2)),
                      _mm_or_si128(_mm_or_si128(in_range(bytes, '<', 3), in_range(bytes, '[', 3)),
                                   in_range(bytes, '{', 3)));
+    if (ascii_only) special = _mm_or_si128(special, bytes);  // the high bit marks them
     int mask = _mm_movemask_epi8(special);
     if (mask != 0) return from + __builtin_ctz(static_cast<unsigned>(mask));
     from += 16;
   }
 #endif
-  while (from != limit && byte_classes.visible[*from]) ++from;
+  const ByteClasses& classes = ascii_only ? ascii_classes : byte_classes;
+  while (from != limit && classes.visible[*from]) ++from;
   return from;
 }
 
-// Shows one character: opens the text object and string if needed.
-void show_char(int t) {
+// The characters that the string bytes from `from` to `to` show: a
+// backslash is an escape, which shows the byte after it.
+int32_t shown_count(const unsigned char* from, const unsigned char* to) {
+  int32_t count = 0;
+  for (; from < to; ++from, ++count)
+    if (*from == '\\') ++from;
+  return count;
+}
+
+// Writes one byte of page text: opens the text object and string if needed.
+// The line's width and the page's bottom are watched for the warnings.
+void show_byte(int byte) {
   if (!run.text_open) open_text_object();
   if (!run.string_open) {
     run.string_open = 1;
     emit_char('(');
   }
-  int byte = t & 0xFF;  // the byte written decides the escape
   if (run.lines_on_page >= run.below_page_line) note_below_page();
   run.line_width += run.width_table ? run.width_table[byte] : byte < ' ' ? 0 : run.fixed_char_width;
-  if (byte < ' ') {
+  if (needs_backslash(byte)) emit_char('\\');
+  emit_char(byte);
+}
+
+// Shows the word that wrapping holds back until it knows the word's line.
+void show_held_word() {
+  for (int32_t i = 0; i < run.held_length; ++i) show_byte(run.held_word[i]);
+  run.held_length = 0;
+}
+
+// Ends a line as a line feed does; true if that line filled the page.
+bool end_line() {
+  end_text_line();
+  close_string();
+  open_text_object();
+  emit_text("T*\n");
+  run.column = 0;
+  run.after_blank = 0;
+  return ++run.lines_on_page >= run.lines_per_page;
+}
+
+// One character of a line that may wrap; true if a line it ended filled the
+// page. The word after the line's last blank is held back: when a character
+// would pass the wrapping width the held word moves to the next line, or,
+// with no blank before it on the line, is shown and the line breaks at the
+// width. A blank just past the width stays at the end of the full line.
+bool lay_out(int byte) {
+  const int32_t width = run.wrap_width;
+  if (width == 0) {
+    show_byte(byte);
+    ++run.column;
+    return false;
+  }
+  if (byte == ' ') {
+    show_held_word();
+    show_byte(' ');
+    if (run.column >= width) return end_line();
+    ++run.column;
+    run.after_blank = 1;
+    return false;
+  }
+  bool full = false;
+  if (run.column >= width || run.held_length == max_wrap) {
+    if (!run.after_blank || run.held_length == max_wrap) show_held_word();
+    int32_t moved = run.held_length;
+    full = end_line();
+    run.column = moved;
+  }
+  run.held_word[run.held_length++] = static_cast<unsigned char>(byte);
+  ++run.column;
+  return full;
+}
+
+// Page text read as Windows-1252 whose high byte begins a valid UTF-8
+// sequence draws one warning; the test ends there, or after a few high bytes
+// that begin none (the text is evidently Windows-1252), or at <encoding>.
+void check_undeclared_utf8(int byte) {
+  if (run.current_char != byte) return;  // an escape: a byte on purpose
+  if (!starts_utf8_sequence(byte)) {
+    --run.utf8_checks;
+    return;
+  }
+  run.utf8_checks = 0;
+  warn(warn_undeclared_utf8, run.line_number,
+       "this text looks like UTF-8, read here as Windows-1252 bytes: declare it with "
+       "<encoding utf8> before it");
+}
+
+// Shows one character of page text; true if wrapping filled the page.
+bool show_char(int t) {
+  int byte;
+  if (t >= tok_unicode) {
+    byte = winansi_byte_of_unicode(t, 84);
+  } else {
+    byte = t & 0xFF;  // the byte written decides the escape
+    if (byte >= 0x80 && run.utf8_checks > 0) check_undeclared_utf8(byte);
+  }
+  if (byte < ' ' && !(byte == '\t' && run.tab_width != 0)) {
     if (t == byte)
       note_control_character(byte, current_input_line());
     else if (t == tok_close_bracket || t == tok_close_brace || t == tok_close_angle)
       note_stray_closer(t);
   }
-  if (needs_backslash(byte)) emit_char('\\');
-  emit_char(byte);
+  if (run.tab_width == 0 && run.wrap_width == 0) {
+    show_byte(byte);
+    ++run.column;
+    return false;
+  }
+  if (byte != '\t' || run.tab_width == 0) return lay_out(byte);
+  // A tab: blanks to the next tab stop, or to the end of a line that wraps.
+  for (int32_t blanks = run.tab_width - run.column % run.tab_width; blanks > 0; --blanks) {
+    if (lay_out(' ')) return true;
+    if (run.column == 0) break;
+  }
+  return false;
 }
 
 // Shows the plain characters that follow, straight from the character
@@ -96,8 +199,9 @@ void show_char(int t) {
 // the token reader. A blank that the reader would drop before an opening
 // bracket is consumed without being shown; the state left is the one the
 // reader would then be in.
-void show_plain_run() {
-  if (run.in_command || !show_text_in_runs) return;  // comments are read inside commands
+template <bool ascii_only>
+__attribute__((noinline)) void show_plain_run_of() {
+  const ByteClasses& classes = ascii_only ? ascii_classes : byte_classes;
   InputStream& in = run.input_file;
   OutputStream& out = run.output_file;
   const unsigned char* source = in.next;
@@ -108,7 +212,7 @@ void show_plain_run() {
   int previous = run.previous_char, current = run.current_char, ahead = run.lookahead_char;
   int32_t lines_on_page = run.lines_on_page;
   // The run also stops before the line that falls below the page, so that
-  // show_char meets it.
+  // show_byte meets it.
   const int32_t lines_per_page = std::min(run.lines_per_page, run.below_page_line);
   // Widths of the line, for the warnings, are taken from the bytes written
   // since `measured`: with a Courier font a line is counted only when its
@@ -146,8 +250,9 @@ void show_plain_run() {
       // feed token; a plain character after it opens the next string.
       int next = *source;
       if (next == '\r' || next == '[' || next == '{' || next == '<') break;  // read or dropped
-      if (lines_on_page + 1 >= lines_per_page) break;                        // the page ends
-      if (target - measured > budget) {                                      // may be too wide
+      if (ascii_only && next >= 0x80) break;
+      if (lines_on_page + 1 >= lines_per_page) break;  // the page ends
+      if (target - measured > budget) {                // may be too wide
         measure();
         if (line_width > width_limit) note_wide_line(line_width, run.line_number + lines - 1);
       }
@@ -167,7 +272,7 @@ void show_plain_run() {
       // for a blank that may yet be dropped before a bracket.
       int after = source != source_end ? *source : '\r';
       bool shown = next != ' ' || (after != '\r' && after != '[' && after != '{' && after != '<');
-      if (!byte_classes.plain[next] || !shown) {
+      if (!classes.plain[next] || !shown) {
         string_open = false;
         break;
       }
@@ -176,14 +281,14 @@ void show_plain_run() {
       last_written = '(';
       continue;
     }
-    if (ahead < 0 || !byte_classes.plain[ahead]) break;
+    if (ahead < 0 || (ascii_only && ahead > 255) || !classes.plain[ahead]) break;
     // A run of simple bytes: `ahead` and all but the last of them are shown
     // at once, the last becomes the lookahead. Every byte shown is followed
     // by a simple byte, so no blank among them stands before a bracket. A
     // control character is never among them: it is shown one at a time.
     size_t room = std::min<size_t>(source_end - source, target_end - target);
     const unsigned char* stop =
-        byte_classes.visible[ahead] ? skip_simple(source, source + room) : source;
+        classes.visible[ahead] ? skip_simple<ascii_only>(source, source + room) : source;
     size_t count = stop - source;
     if (count >= 2) {
       *target++ = static_cast<unsigned char>(ahead);
@@ -198,7 +303,7 @@ void show_plain_run() {
     }
     // One character at a time where the run ends.
     int next = *source;
-    if (next == '\r') break;
+    if (next == '\r' || (ascii_only && next >= 0x80)) break;
     previous = current;
     current = ahead;
     ahead = next;
@@ -226,10 +331,30 @@ void show_plain_run() {
   run.line_width = line_width;
   if (!string_open) run.string_open = 0;
   if (target != target_start) {
+    // The column, from what was written: a line feed is written only at a
+    // line's end, and the "(" after it opens the next line's string.
+    const void* line_end = memrchr(target_start, '\n', target - target_start);
+    if (line_end) {
+      const unsigned char* line = static_cast<const unsigned char*>(line_end) + 1;
+      run.column = shown_count(line + (line != target), target);
+    } else {
+      run.column += shown_count(target_start, target);
+    }
     out.fill = static_cast<int>(target - out.buffer);
     run.bytes_written += target - target_start;
     run.last_char_written = static_cast<signed char>(last_written);
   }
+}
+
+// Plain runs are left to the token reader inside commands (comments), under
+// tabs and wrapping (columns), and for high bytes while they are read as
+// UTF-8 or tested for undeclared UTF-8.
+void show_plain_run() {
+  if (run.in_command || !show_text_in_runs || run.tab_width != 0 || run.wrap_width != 0) return;
+  if (run.utf8 || (run.utf8_checks > 0 && run.input_file.high_bytes))
+    show_plain_run_of<true>();
+  else
+    show_plain_run_of<false>();
 }
 
 }  // namespace
@@ -241,27 +366,40 @@ void compose_page() {
     int t = next_token();
     switch (t) {
       case tok_end:
+        show_held_word();
         end_text_line();
         close_content_stream();
         run.input_ended = 1;
         return;
       case '\n':
-        end_text_line();
-        close_string();
-        open_text_object();
-        emit_text("T*\n");
-        if (++run.lines_on_page < run.lines_per_page) break;
+        show_held_word();
+        if (!end_line()) break;
         close_content_stream();  // the page is full
         return;
       case '\f':
+        show_held_word();
         end_text_line();
+        run.column = 0;
+        run.after_blank = 0;
         close_content_stream();
         return;
-      case tok_open_bracket: copy_raw_block(); break;
-      case tok_open_brace: copy_deferred_block(); break;
-      case tok_open_angle: run_command_group(); break;
+      case tok_open_bracket:
+        show_held_word();
+        copy_raw_block();
+        break;
+      case tok_open_brace:
+        show_held_word();
+        copy_deferred_block();
+        break;
+      case tok_open_angle:
+        show_held_word();
+        run_command_group();
+        break;
       default:
-        show_char(t);
+        if (show_char(t)) {
+          close_content_stream();  // wrapping filled the page
+          return;
+        }
         show_plain_run();
         break;
     }

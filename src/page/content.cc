@@ -19,8 +19,9 @@ void open_content_stream() {
   run.stream_open = 1;
   begin_object("<< /Length ");
   emit_int(run.next_object);
-  emit_text(" 0 R >>\nstream\n");
+  emit_text(run.options.compress ? " 0 R /Filter /FlateDecode >>\nstream\n" : " 0 R >>\nstream\n");
   run.stream_start = run.bytes_written;
+  if (run.options.compress) flate_begin(compress_level);
   run.text_state_emitted = 0;
   run.page_first_annotation = run.annotation_count;
   run.page_annotation_count = 0;
@@ -74,6 +75,13 @@ void close_content_stream() {
   if (!run.stream_open) open_content_stream();  // every page gets a stream
   run.stream_open = 0;
   close_text_object();
+  if (run.options.compress) {
+    // The compressed bytes need a line end of their own before endstream.
+    int64_t length = flate_end();
+    run.last_char_written = 0;
+    end_stream_object(length);
+    return;
+  }
   int64_t length = run.bytes_written - run.stream_start;
   emit_text("endstream\nendobj\n");
   length_object(length);
@@ -86,8 +94,9 @@ static void emit_block(int closer, int end_code, BlockPlace place) {
   BlockCheck* check = block_check_begin();
   for (int t = next_token(); t != closer; t = next_token()) {
     if (t == tok_end) fatal_error(end_code, msg_unexpected_end);
-    if (check) block_check_token(check, t);
-    emit_char(t & 0xFF);
+    int byte = winansi_byte(t, 85);
+    if (check) block_check_token(check, is_bracket_token(t) ? t : byte);
+    emit_char(byte);
   }
   emit_char('\n');
   if (check) block_check_end(check, place, first_line);
@@ -112,8 +121,9 @@ void copy_deferred_block() {
   for (int t = next_token(); t != tok_close_brace; t = next_token()) {
     if (t == tok_end) fatal_error(11, msg_unexpected_end);
     if (run.deferred_length >= max_pdfcmd) fatal_error(12, msg_too_many_pdf_commands);
-    if (check) block_check_token(check, t);
-    run.deferred_buffer[run.deferred_length++] = static_cast<unsigned char>(t);
+    int byte = winansi_byte(t, 85);
+    if (check) block_check_token(check, is_bracket_token(t) ? t : byte);
+    run.deferred_buffer[run.deferred_length++] = static_cast<unsigned char>(byte);
   }
   if (check) block_check_end(check, BlockPlace::held_back, first_line);
   if (run.deferred_length >= max_pdfcmd + 1) fatal_error(12, msg_too_many_pdf_commands);

@@ -1,9 +1,15 @@
 // Flate compression inside the output channel. Between flate_begin and
-// flate_end the channel's buffer is handed to zlib instead of the file each
-// time it fills, so the writers above compose a stream's plain bytes as
-// they always do, at the same cost per byte, and memory stays flat however
-// long the stream is. bytes_written counts the plain bytes meanwhile and is
-// set back to the file's true offset at the end.
+// flate_end the writers above compose a stream's plain bytes in the channel's
+// buffer as they always do, at the same cost per byte; bytes_written counts
+// the plain bytes meanwhile and is set back to the file's true offset at the
+// end.
+//
+// A stream that fits the buffer (a page of text does, many times over) is
+// compressed at its end in one call to libdeflate, about twice as fast as
+// zlib at the same size. A longer one goes through zlib's stream instead,
+// from the moment the buffer first fills, so memory stays flat however long
+// the stream is. Either way the stream is one zlib stream.
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <cerrno>
@@ -13,14 +19,27 @@
 
 namespace {
 
+constexpr int whole_out_size = io_buffer_size + io_buffer_size / 8 + 1024;
+
 struct FlateState {
   z_stream zs;
   bool active;
+  bool streaming;  // the buffer filled once: zlib takes the rest
+  int level;
+  int zs_level;        // the level zs was made for, 0: not made
   int64_t start;       // file offset where the compressed bytes begin
   int64_t compressed;  // compressed bytes written so far
-  unsigned char out[io_buffer_size];
+  libdeflate_compressor* whole;
+  int whole_level;
+  unsigned char out[whole_out_size];
 };
 FlateState flate;
+
+void write_to_file(const unsigned char* data, size_t size) {
+  OutputStream& file_out = run.output_file;
+  if (size > 0 && std::fwrite(data, 1, size, file_out.file) != size) output_failed(errno);
+  flate.compressed += static_cast<int64_t>(size);
+}
 
 // Deflates `size` plain bytes (with `flush` as zlib's flush mode) and writes
 // what comes out straight to the file.
@@ -29,47 +48,74 @@ void deflate_into_file(unsigned char* data, int size, int flush) {
   flate.zs.avail_in = static_cast<uInt>(size);
   do {
     flate.zs.next_out = flate.out;
-    flate.zs.avail_out = sizeof flate.out;
+    flate.zs.avail_out = io_buffer_size;
     deflate(&flate.zs, flush);
-    size_t produced = sizeof flate.out - flate.zs.avail_out;
-    if (produced > 0 && std::fwrite(flate.out, 1, produced, run.output_file.file) != produced)
-      output_failed(errno);
-    flate.compressed += static_cast<int64_t>(produced);
+    write_to_file(flate.out, io_buffer_size - flate.zs.avail_out);
   } while (flate.zs.avail_out == 0 || (flush == Z_FINISH && flate.zs.avail_in > 0));
 }
 
+// One zlib stream serves every Flate stream of the run, reset for each: a
+// fresh one per page would take and give back its memory every time.
+void start_streaming() {
+  if (flate.zs_level != flate.level) {
+    if (flate.zs_level != 0) deflateEnd(&flate.zs);
+    flate.zs = z_stream{};
+    flate.zs_level = 0;
+    if (deflateInit(&flate.zs, flate.level) != Z_OK) fatal_error(72, msg_cant_write_output);
+    flate.zs_level = flate.level;
+  } else if (deflateReset(&flate.zs) != Z_OK) {
+    fatal_error(72, msg_cant_write_output);
+  }
+  flate.streaming = true;
+}
+
+// The whole stream, still in the buffer, in one call; false if it did not fit.
+bool compress_whole(const unsigned char* data, int size) {
+  if (!flate.whole || flate.whole_level != flate.level) {
+    if (flate.whole) libdeflate_free_compressor(flate.whole);
+    flate.whole = libdeflate_alloc_compressor(flate.level);
+    flate.whole_level = flate.level;
+    if (!flate.whole) return false;
+  }
+  size_t size_out = libdeflate_zlib_compress(flate.whole, data, size, flate.out, sizeof flate.out);
+  if (size_out == 0) return false;
+  write_to_file(flate.out, size_out);
+  return true;
+}
+
 }  // namespace
+
+int compress_level = 1;
 
 bool flate_active() { return flate.active; }
 
 void flate_begin(int level) {
   output_flush();  // what came before goes out as it is
-  flate.zs = z_stream{};
-  if (deflateInit(&flate.zs, level) != Z_OK) fatal_error(72, msg_cant_write_output);
   flate.active = true;
+  flate.streaming = false;
+  flate.level = level;
   flate.start = run.bytes_written;
   flate.compressed = 0;
 }
 
 void flate_write_buffer() {
   OutputStream& out = run.output_file;
+  if (!flate.streaming) start_streaming();
   deflate_into_file(out.buffer, out.fill, Z_NO_FLUSH);
   out.fill = 0;
 }
 
 int64_t flate_end() {
   OutputStream& out = run.output_file;
-  deflate_into_file(out.buffer, out.fill, Z_FINISH);
+  if (flate.streaming || !compress_whole(out.buffer, out.fill)) {
+    if (!flate.streaming) start_streaming();
+    deflate_into_file(out.buffer, out.fill, Z_FINISH);
+  }
   out.fill = 0;
-  deflateEnd(&flate.zs);
   flate.active = false;
   run.bytes_written = flate.start + flate.compressed;
   if (out.failed) fatal_error(72, msg_cant_write_output);
   return flate.compressed;
 }
 
-void flate_abandon() {
-  if (!flate.active) return;
-  deflateEnd(&flate.zs);
-  flate.active = false;
-}
+void flate_abandon() { flate.active = false; }

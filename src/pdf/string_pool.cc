@@ -5,6 +5,15 @@
 //
 // The limit is tested before each character; the longest escape takes four
 // bytes and the terminator one more, which the arena's reserve holds.
+//
+// Under <encoding utf8> a title or note with any character beyond ASCII is
+// stored as a PDF text string in UTF-16BE after its byte order mark, each
+// byte escaped as above and a line end byte as \n or \r; the limit then
+// counts the bytes that form takes. An escape there stands for the
+// Windows-1252 character of its byte, as it does on the page. Launch
+// parameters keep the bytes as written.
+#include <vector>
+
 #include "diagnostics.h"
 #include "input.h"
 #include "pdf.h"
@@ -46,11 +55,86 @@ static int string_char_of(int t) {
   }
 }
 
-void pool_read_bracketed() {
-  for (;;) {  // skip to the "[": characters before it are passed over
+// Skips to the "[" of a bracketed string: characters before it are passed over.
+static void skip_to_bracket() {
+  for (;;) {
     int t = next_token();
     if (t == tok_open_bracket) break;
-    if (t < 0 || t > 255) fatal_error(45, msg_error_in_string);
+    if (t < 0 || is_bracket_token(t)) fatal_error(45, msg_error_in_string);
+  }
+}
+
+// Ends a string begun at `start`.
+static void pool_end_string(int32_t start) {
+  if (run.pool_length == start && run.pool_length >= max_text)  // "[]" on a full pool
+    fatal_error(46, msg_text_buffer_too_small);
+  run.string_pool[run.pool_length++] = 0;
+}
+
+// Stores one byte of a UTF-16BE string body; see the file comment.
+static void pool_put_utf16_byte(int byte) {
+  if (byte == '\n' || byte == '\r') {
+    run.string_pool[run.pool_length++] = '\\';
+    byte = byte == '\n' ? 'n' : 'r';
+  }
+  pool_put_char(byte);
+}
+
+static int utf16_stored_size(int byte) {
+  return byte == 0                                                                      ? 4
+         : (byte == '(' || byte == ')' || byte == '\\' || byte == '\n' || byte == '\r') ? 2
+                                                                                        : 1;
+}
+
+// A bracketed title or note read as UTF-8: its characters are gathered first,
+// then stored plain if all are ASCII, else in UTF-16BE.
+static void pool_read_text_utf8() {
+  std::vector<int> chars;
+  bool beyond_ascii = false;
+  for (int t = next_token(); t != tok_close_bracket; t = next_token()) {
+    if (t == tok_end) fatal_error(64, msg_unexpected_end);
+    if (run.pool_length + static_cast<int64_t>(chars.size()) >= max_text)
+      fatal_error(46, msg_text_buffer_too_small);
+    int c = t >= tok_unicode ? t - tok_unicode : unicode_of_winansi(string_char_of(t));
+    beyond_ascii |= c >= 0x80;
+    chars.push_back(c);
+  }
+  int32_t start = run.pool_length;
+  if (!beyond_ascii) {
+    for (int c : chars) {
+      if (run.pool_length >= max_text) fatal_error(46, msg_text_buffer_too_small);
+      pool_put_char(c);
+    }
+    pool_end_string(start);
+    return;
+  }
+  unsigned char units[4] = {0xFE, 0xFF};
+  int count = 2;
+  size_t next = 0;
+  for (;;) {
+    int size = 0;
+    for (int i = 0; i < count; ++i) size += utf16_stored_size(units[i]);
+    if (run.pool_length + size > max_text) fatal_error(46, msg_text_buffer_too_small);
+    for (int i = 0; i < count; ++i) pool_put_utf16_byte(units[i]);
+    if (next == chars.size()) break;
+    int c = chars[next++];
+    if (c >= 0x10000) {  // a surrogate pair
+      int high = 0xD800 + ((c - 0x10000) >> 10), low = 0xDC00 + ((c - 0x10000) & 0x3FF);
+      units[0] = high >> 8, units[1] = high & 0xFF, units[2] = low >> 8, units[3] = low & 0xFF;
+      count = 4;
+    } else {
+      units[0] = c >> 8, units[1] = c & 0xFF;
+      count = 2;
+    }
+  }
+  pool_end_string(start);
+}
+
+void pool_read_bracketed() {
+  skip_to_bracket();
+  if (run.utf8) {
+    pool_read_text_utf8();
+    return;
   }
   int32_t start = run.pool_length;
   for (int t = next_token(); t != tok_close_bracket; t = next_token()) {
@@ -58,9 +142,22 @@ void pool_read_bracketed() {
     if (run.pool_length >= max_text) fatal_error(46, msg_text_buffer_too_small);
     pool_put_char(string_char_of(t));
   }
-  if (run.pool_length == start && run.pool_length >= max_text)  // "[]" on a full pool
-    fatal_error(46, msg_text_buffer_too_small);
-  run.string_pool[run.pool_length++] = 0;
+  pool_end_string(start);
+}
+
+void pool_read_bracketed_bytes() {
+  skip_to_bracket();
+  int32_t start = run.pool_length;
+  for (int t = next_token(); t != tok_close_bracket; t = next_token()) {
+    if (t == tok_end) fatal_error(64, msg_unexpected_end);
+    unsigned char bytes[4] = {static_cast<unsigned char>(string_char_of(t))};
+    int count = t >= tok_unicode ? put_utf8(t - tok_unicode, bytes) : 1;
+    for (int i = 0; i < count; ++i) {
+      if (run.pool_length >= max_text) fatal_error(46, msg_text_buffer_too_small);
+      pool_put_char(bytes[i]);
+    }
+  }
+  pool_end_string(start);
 }
 
 int32_t emit_pool_string(int32_t offset) {

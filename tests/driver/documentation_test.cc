@@ -319,3 +319,29 @@ TEST(Documentation, Utf8ConversionCommand) {
             "Caf\xC3\xA9 cr\xC3\xA8me \xE2\x82\xAC"
             "5");
 }
+
+// The README's UTF-8 and listing examples convert, and every character of
+// them comes back.
+TEST(Documentation, EncodingAndListingExamples) {
+  for (const char* marker : {"<encoding utf8>Zürich", "<tabs 8 wrap 90"}) {
+    std::string block;
+    bool inside = false;
+    for (const std::string& line : lines_of(read_file(root + "/README.md"))) {
+      if (line.find(marker) == 0) inside = true;
+      if (inside && line.rfind("```", 0) == 0) break;
+      if (inside) block += line + "\n";
+    }
+    ASSERT_NE(block, "") << marker;
+    CompileResult result = compile(block);
+    ASSERT_EQ(result.console, success_text()) << marker;
+    if (!have("pdftotext")) continue;
+    std::string out;
+    ASSERT_EQ(run_shell("pdftotext '" + result.path + "' -", &out), 0);
+    for (const char* shown : {"Zürich, “quoted”, 5 € –", "wrapped onto the next line",
+                              "\nwhen the width is small */"}) {
+      if (block.find(std::string(shown).substr(1, 8)) != std::string::npos) {
+        EXPECT_NE(out.find(shown), std::string::npos) << shown << "\n" << out;
+      }
+    }
+  }
+}
