@@ -4,6 +4,7 @@
 // pool, and the fixed objects at the start and end of every document.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "run_state.h"
@@ -53,6 +54,9 @@ bool flate_active();
 void flate_write_buffer();  // the channel's buffer into the compressor
 void flate_abandon();       // a stop while a stream is open
 
+// Bytes unchanged, in bulk; resets the newline memory.
+void emit_raw_bytes(const unsigned char* data, size_t size);
+
 void emit_text(const char* text);
 void emit_int(int64_t value);    // decimal, "-" first when negative
 void emit_int10(int64_t value);  // at least ten digits with leading zeros
@@ -72,6 +76,8 @@ std::FILE* open_external_file(const char* path, int open_code);
 
 // Copies a whole external file as raw bytes; returns the byte count.
 int64_t copy_file_into_output(const char* path);
+// The rest of an open file, from its current position, the same way.
+int64_t copy_open_file_into_output(std::FILE* source);
 
 // Memory text builder: appends at the cursor and leaves a zero byte there.
 void builder_put_text(const char* text, char*& cursor);

@@ -24,7 +24,7 @@ const Command command_table[] = {
     {"pict", command_pict},         {"pict+", command_pict_plus},
     {"outline", command_outline},   {"fullscreen", command_fullscreen},
     {"text", command_text},         {"link", command_link},
-    {"action", command_action},
+    {"action", command_action},     {"image", command_image},
 };
 
 }  // namespace

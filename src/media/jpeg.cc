@@ -10,16 +10,21 @@
 
 namespace {
 
-int read_jpeg_byte(std::FILE* file) {
-  int c = getc_unlocked(file);
-  if (c == EOF) fatal_error(58, msg_string_too_long);
-  return c;
-}
+// The file's bytes; its end stops the run with the caller's code and message.
+struct JpegReader {
+  std::FILE* file;
+  int end_code, end_message;
 
-int read_jpeg_word(std::FILE* file) {
-  int high = read_jpeg_byte(file);
-  return high << 8 | read_jpeg_byte(file);
-}
+  int byte() {
+    int c = getc_unlocked(file);
+    if (c == EOF) fatal_error(end_code, end_message);
+    return c;
+  }
+  int word() {
+    int high = byte();
+    return high << 8 | byte();
+  }
+};
 
 // A frame header: SOF0 to SOF15 except DHT (C4), JPG (C8) and DAC (CC).
 bool is_frame_marker(int marker) {
@@ -51,6 +56,7 @@ int32_t read_picture_number(int range_code) {
 
 void begin_image_object(int32_t picture) {
   run.image_object[picture] = run.next_object;
+  run.image_orientation[picture] = 0;
   begin_object("<< /Type /XObject /Subtype /Image /Name /Im");
   emit_int(picture);
 }
@@ -66,32 +72,45 @@ void write_image_size(int32_t picture, const JpegFrame* frame) {
   emit_int(height);
 }
 
-JpegFrame scan_jpeg_frame(std::FILE* file) {
-  JpegFrame frame{0, 0, 0, false};
+JpegFrame scan_jpeg_frame(std::FILE* file, int end_code, int end_message) {
+  JpegReader jpeg{file, end_code, end_message};
+  JpegFrame frame{0, 0, 0, false, 1};
+  bool exif_seen = false;
   for (;;) {
-    while (read_jpeg_byte(file) != 0xFF) {
+    while (jpeg.byte() != 0xFF) {
     }
-    int marker = read_jpeg_byte(file);
-    while (marker == 0xFF) marker = read_jpeg_byte(file);  // fill bytes
+    int marker = jpeg.byte();
+    while (marker == 0xFF) marker = jpeg.byte();  // fill bytes
     if (is_lone_marker(marker)) continue;
     if (is_frame_marker(marker)) {
-      for (int i = 0; i < 3; ++i) read_jpeg_byte(file);  // length and precision
-      frame.height = read_jpeg_word(file);
-      frame.width = read_jpeg_word(file);
-      frame.components = read_jpeg_byte(file);
+      for (int i = 0; i < 3; ++i) jpeg.byte();  // length and precision
+      frame.height = jpeg.word();
+      frame.width = jpeg.word();
+      frame.components = jpeg.byte();
       return frame;
     }
-    int skip = read_jpeg_word(file) - 2;
+    int skip = jpeg.word() - 2;
     if (marker == 0xEE && skip >= 5) {  // APP14: Adobe's marks inverted CMYK
       char tag[5];
-      for (char& c : tag) c = static_cast<char>(read_jpeg_byte(file));
+      for (char& c : tag) c = static_cast<char>(jpeg.byte());
       frame.adobe = std::string_view(tag, 5) == "Adobe";
       skip -= 5;
+    }
+    if (marker == 0xE1 && !exif_seen && skip >= 6) {  // APP1: the first EXIF block
+      static unsigned char segment[65536];
+      int length = skip;
+      for (int i = 0; i < length; ++i) segment[i] = static_cast<unsigned char>(jpeg.byte());
+      skip = 0;
+      if (length >= 6 && std::string_view(reinterpret_cast<char*>(segment), 6) ==
+                             std::string_view("Exif\0\0", 6)) {
+        exif_seen = true;
+        frame.orientation = exif_orientation(segment, static_cast<size_t>(length));
+      }
     }
     // A segment past the end of the file stops at the next read, as a
     // byte-by-byte skip would stop inside it; a file that cannot seek is read.
     if (skip > 0 && std::fseek(file, skip, SEEK_CUR) != 0)
-      for (; skip > 0; --skip) read_jpeg_byte(file);
+      for (; skip > 0; --skip) jpeg.byte();
   }
 }
 
@@ -123,4 +142,29 @@ void command_jpg_plus() {
   if (frame.components == 4)
     colour_space = frame.adobe ? "/DeviceCMYK /Decode [1 0 1 0 1 0 1 0]" : "/DeviceCMYK";
   finish_jpeg_object(colour_space, path);
+}
+
+void image_jpeg(std::FILE* file, int32_t picture) {
+  JpegFrame frame = scan_jpeg_frame(file, 81, msg_image_damaged);
+  if (frame.width == 0 || frame.height == 0)
+    image_damaged(81, "no picture size in the frame header");
+  const char* colour_space = frame.components == 1   ? "/DeviceGray"
+                             : frame.components == 3 ? "/DeviceRGB"
+                             : frame.components == 4 && frame.adobe
+                                 ? "/DeviceCMYK /Decode [1 0 1 0 1 0 1 0]"
+                             : frame.components == 4 ? "/DeviceCMYK"
+                                                     : nullptr;
+  if (!colour_space) image_damaged(81, "neither 1, 3 nor 4 colour components");
+  if (std::fseek(file, 0, SEEK_SET) != 0) image_damaged(81, "cannot be read again");
+  begin_picture_object(picture, frame.width, frame.height, 8);
+  emit_text(colour_space);
+  begin_picture_stream("/Filter /DCTDecode");
+  end_stream_object(copy_open_file_into_output(file));
+  // Turned a quarter (EXIF 5 to 8), the picture as seen is as wide as the
+  // stored one is high.
+  bool turned = frame.orientation >= 5;
+  run.image_width[picture] = turned ? frame.height : frame.width;
+  run.image_height[picture] = turned ? frame.width : frame.height;
+  run.image_orientation[picture] =
+      static_cast<int8_t>(frame.orientation == 1 ? 0 : frame.orientation);
 }

@@ -53,6 +53,22 @@ bool output_close() {
   return ok;
 }
 
+void emit_raw_bytes(const unsigned char* data, size_t size) {
+  if (size == 0) return;
+  OutputStream& out = run.output_file;
+  while (size > 0) {
+    if (out.fill == io_buffer_size) output_flush();
+    size_t room = static_cast<size_t>(io_buffer_size - out.fill);
+    size_t part = size < room ? size : room;
+    std::memcpy(out.buffer + out.fill, data, part);
+    out.fill += static_cast<int>(part);
+    run.bytes_written += static_cast<int64_t>(part);
+    data += part;
+    size -= part;
+  }
+  run.last_char_written = 0;
+}
+
 // The newline rule of emit_char, with the buffer position, the count and the
 // last character kept in locals for the length of the text.
 void emit_text(const char* text) {
@@ -117,6 +133,10 @@ std::FILE* open_external_file(const char* path, int open_code) {
 
 int64_t copy_file_into_output(const char* path) {
   FileCloser source{open_external_file(path, 49)};
+  return copy_open_file_into_output(source.file);
+}
+
+int64_t copy_open_file_into_output(std::FILE* source) {
   OutputStream& out = run.output_file;
   int64_t start = run.bytes_written;
   // Read straight into the free part of the channel's buffer: the same bytes
@@ -124,7 +144,7 @@ int64_t copy_file_into_output(const char* path) {
   for (;;) {
     if (out.fill == io_buffer_size) output_flush();
     size_t room = static_cast<size_t>(io_buffer_size - out.fill);
-    size_t got = std::fread(out.buffer + out.fill, 1, room, source.file);
+    size_t got = std::fread(out.buffer + out.fill, 1, room, source);
     if (got == 0) break;  // end of file, or a read error taken as the end
     out.fill += static_cast<int>(got);
     run.bytes_written += static_cast<int64_t>(got);
