@@ -62,6 +62,10 @@ size_t gif_lzw_decode(std::FILE* file, int min_code_size, unsigned char* pixels,
 // "unknown" and a few more.
 const char* picture_kind_name(const unsigned char* first_bytes, size_t n);
 
+// Registers `picture` from the file at `path`, of whichever kind it is; a
+// file of another kind stops with code 80 and message 39.
+void image_embed(int32_t picture, const char* path);
+
 // The writers of each kind: the file is open at its start. Each writes the
 // picture's objects and registers its size (and orientation) under
 // `picture`; a damaged file stops with code 81 before anything is written,

@@ -131,12 +131,7 @@ void write_soft_mask(int32_t width, int32_t height, const unsigned char* alpha) 
   run.transparency_used = true;
 }
 
-void command_image() {
-  if (run.stream_open) fatal_error(77, msg_not_in_page);
-  int32_t picture = read_picture_number(78);
-  run.image_object[picture] = run.next_object;
-  char path[word_buffer_size];
-  read_word(path);
+void image_embed(int32_t picture, const char* path) {
   FileCloser file{open_external_file(path, 79)};
   unsigned char first[16];
   size_t n = std::fread(first, 1, sizeof first, file.file);
@@ -157,4 +152,13 @@ void command_image() {
     report_problem(std::string(path) + ": " + kind + "; image takes JPEG, PNG and GIF");
     fatal_error(80, msg_image_kind);
   }
+}
+
+void command_image() {
+  if (run.stream_open) fatal_error(77, msg_not_in_page);
+  int32_t picture = read_picture_number(78);
+  run.image_object[picture] = run.next_object;
+  char path[word_buffer_size];
+  read_word(path);
+  image_embed(picture, path);
 }

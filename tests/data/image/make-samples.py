@@ -10,6 +10,7 @@ Run it from anywhere; it writes beside itself. Needs python3-pil.
 import io
 import os
 import struct
+import subprocess
 import zlib
 
 from PIL import Image, ImageOps
@@ -127,14 +128,17 @@ def gifs():
     base.putdata([(x * 10, y * 15, (x * y) % 256) for y in range(H) for x in range(W)])
     quantised = base.quantize(256)
     # A transparent colour (graphic control extension before the image).
-    quantised.save(os.path.join(HERE, "transparent.gif"), transparency=5)
+    quantised.save(os.path.join(HERE, "transparent.gif"), transparency=5, interlace=False)
     expected("transparent.gif")
     # Interlaced, with a comment extension first.
     quantised.save(os.path.join(HERE, "interlaced.gif"), interlace=True, comment=b"made for kestrin")
     expected("interlaced.gif")
-    # A small palette, so the minimum code size is 4.
-    small = base.quantize(16)
-    small.save(os.path.join(HERE, "min4.gif"))
+    # A small palette, so the minimum code size is 4 (ImageMagick sizes it
+    # to the palette; Pillow keeps 8).
+    small = os.path.join(HERE, "min4.png")
+    base.quantize(16).save(small)
+    subprocess.run(["convert", small, os.path.join(HERE, "min4.gif")], check=True)
+    os.remove(small)
     expected("min4.gif")
     # The first frame of an animation, smaller than the screen and off its
     # corner, with a transparent colour: the rest of the screen is clear.
