@@ -54,7 +54,7 @@ clean:
 # $(FUZZ_BUILD)/artifacts.
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS = document gif jpeg
+FUZZ_TARGETS = document gif image jpeg
 
 .PHONY: fuzz fuzz-build
 fuzz-build:

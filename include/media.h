@@ -90,5 +90,8 @@ void begin_picture_stream(const char* filter);
 // The soft mask object of width x height alpha bytes, Flate-compressed.
 void write_soft_mask(int32_t width, int32_t height, const unsigned char* alpha);
 
+// The most memory a decoded picture may take (its rows, its alpha plane).
+constexpr size_t max_decoded_bytes = size_t{1} << 27;
+
 // The Flate level of the pictures `image` writes again.
 constexpr int flate_level = 6;

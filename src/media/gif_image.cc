@@ -12,8 +12,8 @@
 // codes finds nothing it would refuse), the codes are re-packed without
 // decoding. Otherwise the image is decoded and its indices written again
 // with Flate: interlaced rows in order, any minimum code size, late clears,
-// and data that ends early (the rest is colour 0 or transparent) or goes on
-// past the end code.
+// data without an end code or going on past it. Data that ends before the
+// image does is refused, as most decoders refuse it.
 #include <algorithm>
 #include <vector>
 
@@ -124,15 +124,17 @@ void image_gif(std::FILE* file, int32_t picture) {
   } else {
     if (data_start < 0 || std::fseek(file, data_start, SEEK_SET) != 0)
       image_damaged(81, "cannot be read again");
-    if (canvas_width * canvas_height > (size_t{1} << 30))
-      image_damaged(81, "over a gigabyte of pixels, too large to decode");
+    bool placed = interlaced || width != canvas_width || height != canvas_height;
+    if (width * height + (placed ? canvas_width * canvas_height : 0) > max_decoded_bytes)
+      image_damaged(81, "over 128 MB of pixels to decode, too large");
     const unsigned char fill = static_cast<unsigned char>(transparent >= 0 ? transparent : 0);
-    std::vector<unsigned char> frame(width * height, fill);
+    std::vector<unsigned char> frame(width * height);
     size_t decoded = gif_lzw_decode(file, min_code_size, frame.data(), frame.size());
     if (decoded == 0) image_damaged(81, "no pixels in the image data");
+    if (decoded < frame.size()) image_damaged(81, "the image data ends before the image does");
     std::vector<unsigned char> canvas;
     const unsigned char* pixels = frame.data();
-    if (interlaced || width != canvas_width || height != canvas_height) {
+    if (placed) {
       canvas.assign(canvas_width * canvas_height, fill);
       for (size_t y = 0; y < height; ++y) {
         size_t row = interlaced ? interlaced_row(y, height) : y;

@@ -264,8 +264,10 @@ void decode_png(std::FILE* file, int32_t picture, const PngHead& head) {
   const int colour = alpha ? channels - 1 : channels;
   const size_t width = head.width, height = head.height;
   const size_t row_bytes = width * static_cast<size_t>(channels);
-  if (width * height > (size_t{1} << 30) / static_cast<size_t>(channels))
-    image_damaged(81, "over a gigabyte of pixels, too large to decode");
+  const size_t memory =
+      (interlaced ? row_bytes * height : row_bytes) + 2 * row_bytes + (alpha ? width * height : 0);
+  if (width > max_decoded_bytes || height > max_decoded_bytes || memory > max_decoded_bytes)
+    image_damaged(81, "over 128 MB of pixels to decode, too large");
 
   std::vector<unsigned char> whole, row, alpha_plane;
   std::vector<png_bytep> row_pointers;

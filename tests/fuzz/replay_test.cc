@@ -54,7 +54,8 @@ TEST(FuzzReplay, RunsOfTextMatchTokenByToken) {
     for (int runs = 0; runs < 2; ++runs) {
       show_text_in_runs = runs == 1;
       console_capture = &console[runs];
-      run_kestrin_on_text(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), "out.pdf");
+      run_kestrin_on_text(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
+                          "out.pdf");
       console_capture = nullptr;
       pdf[runs] = read_file("out.pdf");
     }
@@ -65,4 +66,5 @@ TEST(FuzzReplay, RunsOfTextMatchTokenByToken) {
   EXPECT_EQ(chdir(previous), 0);
 }
 TEST(FuzzReplay, Gif) { EXPECT_GT(replay("gif", fuzz_gif), 20u); }
+TEST(FuzzReplay, Image) { EXPECT_GT(replay("image", fuzz_image), 30u); }
 TEST(FuzzReplay, Jpeg) { EXPECT_GT(replay("jpeg", fuzz_jpeg), 5u); }

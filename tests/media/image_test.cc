@@ -200,6 +200,7 @@ TEST(Image, Refusals) {
       {test_data("image/no-image.gif"), 81, msg_image_damaged, "no image in the file"},
       {test_data("gif/trailer-only.gif"), 81, msg_image_damaged, "no image"},
       {test_data("gif/no-data.gif"), 81, msg_image_damaged, "no pixels"},
+      {test_data("gif/truncated.gif"), 81, msg_image_damaged, "ends before the image does"},
       {"missing.png", 79, msg_cant_open_external, ""},
       {scratch_dir(), 79, msg_cant_open_external, ""},
       {scratch_path("doc.pdf"), 71, msg_output_is_input, ""},
