@@ -2,6 +2,7 @@
 # Benchmark: kestrin against cat and against the tools authors use today.
 #
 #   bench/run.sh [BUILD_DIR]      (or: make bench)
+#   INPUTS="pngs gif89a" bench/run.sh   only those inputs
 #
 # Generates its inputs in BUILD_DIR/bench (the same bytes every time), runs
 # each kestrin conversion and each cat RUNS times (default 5) and each peer
@@ -46,7 +47,7 @@ printf '%-11s %9s %9s %10s %9s %10s  %s\n' input size time MB/s peak "vs cat" "p
 magick_pdf=peer.pdf
 if have convert && ! convert opaque1.png peer.pdf 2>/dev/null; then magick_pdf=PDFA:peer.pdf; fi
 
-for name in large medium empty jpegs gifs image-jpegs pngs alpha-pngs gif89a; do
+for name in ${INPUTS:-large medium empty jpegs gifs image-jpegs pngs alpha-pngs gif89a}; do
   input=$name.txt
   bytes=$(stat -c %s "$input")
   case $name in

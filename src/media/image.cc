@@ -34,6 +34,8 @@ bool looks_like_text(const unsigned char* bytes, size_t n) {
 
 }  // namespace
 
+size_t max_decoded_bytes = size_t{1} << 27;
+
 const char* picture_kind_name(const unsigned char* bytes, size_t n) {
   if (n == 0) return "empty";
   if (starts(bytes, n, "\xFF\xD8\xFF", 3)) return "JPEG";

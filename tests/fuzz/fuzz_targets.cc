@@ -67,6 +67,7 @@ int fuzz_gif(const uint8_t* data, size_t size) {
 int fuzz_image(const uint8_t* data, size_t size) {
   write_bytes("fuzz.img", data, size);
   reset_run_state();
+  max_decoded_bytes = size_t{1} << 22;  // 4 MB: a few milliseconds of work
   std::string errors;
   diagnostics_capture = &errors;
   if (!output_open("/dev/null")) std::abort();
@@ -76,6 +77,7 @@ int fuzz_image(const uint8_t* data, size_t size) {
   }
   output_close();
   diagnostics_capture = nullptr;
+  max_decoded_bytes = size_t{1} << 27;
   return 0;
 }
 
