@@ -145,7 +145,12 @@ void command_jpg_plus() {
 }
 
 void image_jpeg(std::FILE* file, int32_t picture) {
-  JpegFrame frame = scan_jpeg_frame(file, 81, msg_image_damaged);
+  JpegFrame frame;
+  try {
+    frame = scan_jpeg_frame(file, 81, msg_image_damaged);
+  } catch (const Stop&) {
+    image_damaged(81, "the file ends before a frame header");
+  }
   if (frame.width == 0 || frame.height == 0)
     image_damaged(81, "no picture size in the frame header");
   const char* colour_space = frame.components == 1   ? "/DeviceGray"

@@ -193,7 +193,7 @@ TEST(Image, Refusals) {
       {test_data("image/notes.txt"), 80, msg_image_kind, "a text file"},
       {test_data("gif/empty.gif"), 80, msg_image_kind, "an empty file"},
       {test_data("gif/bad-signature.gif"), 80, msg_image_kind, "an unknown kind of file"},
-      {test_data("jpeg/no-frame.jpg"), 81, msg_image_damaged, ""},
+      {test_data("jpeg/no-frame.jpg"), 81, msg_image_damaged, "damaged JPEG file: the file ends"},
       {test_data("image/cut-header.png"), 81, msg_image_damaged, "damaged PNG file: no header"},
       {test_data("image/cut-data.png"), 82, msg_image_damaged, "in the picture data"},
       {test_data("image/cut-data-interlaced.png"), 81, msg_image_damaged, "damaged PNG file"},
