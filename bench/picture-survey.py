@@ -17,13 +17,18 @@ the whole machine. Needs python3-pil and mupdf-tools.
 import os
 import random
 import re
+import shutil
 import struct
 import subprocess
 import sys
 import tempfile
 from collections import Counter
 
+import warnings
+
 from PIL import Image, ImageChops, ImageOps
+
+warnings.simplefilter("ignore")
 
 Image.MAX_IMAGE_PIXELS = None
 SKIP = ("/proc", "/sys", "/dev", "/tmp")
@@ -135,6 +140,8 @@ def main():
         files += [f for f in found.splitlines()
                   if not f.startswith(SKIP) and not re.match(r"/work/wt-|/work/[^/]+/build", f)]
     work = tempfile.mkdtemp(prefix="kestrin-survey-")
+    shutil.copy(kestrin, os.path.join(work, "kestrin"))  # a rebuild meanwhile does not matter
+    kestrin = os.path.join(work, "kestrin")
     counts = Counter()
     refused = []
     accepted = []
