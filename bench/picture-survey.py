@@ -185,9 +185,9 @@ def main():
 
     for kind in ("JPEG", "PNG", "GIF"):
         print(kind)
-        for (k, what), n in sorted(counts.items(), key=lambda item: str(item[0])):
-            if k == kind:
-                print("  %-32s %6d" % (what, n))
+        for key, n in sorted(counts.items(), key=lambda item: str(item[0])):
+            if isinstance(key, tuple) and key[0] == kind:
+                print("  %-32s %6d" % (key[1], n))
     for key, n in counts.items():
         if isinstance(key, str):
             print("%s: %d" % (key, n))
