@@ -45,7 +45,7 @@ struct GifReader {
   }
 
   // A fault in the code stream.
-  void fault() {
+  [[noreturn]] void fault() {
     if (trial) throw NotRepackable{};
     fatal_error(data_code, data_message);
   }
