@@ -8,8 +8,8 @@ one file system), keeps those whose first bytes say JPEG, PNG or GIF, and
 for each one notes whether Pillow reads it (first frame) and whether
 `image` accepts it, and the path `image` took: JPEG copied; PNG data copied
 (the stream is the file's IDAT data) or decoded; GIF codes re-packed (LZW)
-or decoded (Flate). For SAMPLE accepted files (default 400, chosen evenly
-with a fixed seed) it draws the picture with mutool at one pixel per point
+or decoded (Flate). For up to SAMPLE accepted files of each kind (default
+400, chosen with a fixed seed) it draws the picture with mutool at one pixel per point
 and compares it with Pillow's decoding (EXIF orientation applied, alpha
 over white, 16-bit grey by its high byte). Not part of the tests: it reads
 the whole machine. Needs python3-pil and mupdf-tools.
@@ -169,11 +169,15 @@ def main():
                 refused.append((kind, path, console.splitlines()[-1]))
 
     random.seed(12)
-    checked = random.sample(accepted, min(sample, len(accepted)))
+    checked = []
+    for kind in ("JPEG", "PNG", "GIF"):  # up to SAMPLE files of each kind
+        of_kind = [item for item in accepted if item[0] == kind]
+        checked += random.sample(of_kind, min(sample, len(of_kind)))
     worst = []
     for kind, path in checked:
         expected = pillow_picture(path)
         if expected is None or expected.size[0] * expected.size[1] > 4000000:
+            counts[kind, "too large to draw here"] += 1
             continue
         mean, p99 = compare(kestrin, work, path, expected)
         good = mean is not None and (mean <= 0.5 and p99 <= 1 if kind != "JPEG"
