@@ -168,11 +168,11 @@ struct RunState {
   int32_t page_tree_node[max_page_node];  // object of each block's Pages node
 
   // Character source and tokens.
-  int current_char;         // character most recently delivered
-  int lookahead_char;       // next character, already read
-  int previous_char;        // current_char before the latest advance
+  int current_char;     // character most recently delivered
+  int lookahead_char;   // next character, already read
+  int previous_char;    // current_char before the latest advance
   int64_t line_number = 1;  // counts line feeds as they are read
-  int in_command;           // between a "<" and a ">" token
+  int in_command;       // between a "<" and a ">" token
 
   // Output channel.
   OutputStream output_file;  // the PDF being written
@@ -214,12 +214,14 @@ struct RunState {
   int32_t fullscreen_duration;  // 0 off, >0 seconds per page, -1 no timer
 
   // Registered media.
-  int32_t image_object[max_pict];      // image XObject number, 0: none
-  int32_t image_width[max_pict];       // pixels
-  int32_t image_height[max_pict];      // pixels
-  int8_t image_orientation[max_pict];  // how `image` saw a JPEG drawn (EXIF 1..8), 0: upright
-  bool transparency_used;              // a colour-key or soft mask needs PDF 1.4
-  int32_t sound_object[max_sound];     // sound object number, 0: none
+  int32_t image_object[max_pict];   // image XObject number, 0: none
+  int32_t image_width[max_pict];    // pixels
+  int32_t image_height[max_pict];   // pixels
+  int32_t sound_object[max_sound];  // sound object number, 0: none
+
+  // Pictures registered by `image`.
+  int8_t image_orientation[max_pict];  // EXIF turn to draw it upright (2..8), 0: none
+  bool transparency_used;              // a colour key or soft mask: PDF 1.4
 
   // Outline items: level, 1-based page, title offset in the pool.
   int32_t outline_item[max_outline][3];
