@@ -84,7 +84,7 @@ for name in ${INPUTS:-large medium empty jpegs gifs image-jpegs pngs alpha-pngs 
       else peers+="(groff -Tpdf not installed)  "; fi
       ;;
     *)
-      # img2pdf refuses pictures with alpha: that job is against ImageMagick.
+      # Older img2pdf refuses pictures with alpha; ImageMagick takes every job.
       if have img2pdf; then peer img2pdf sh -c 'img2pdf "$@" -o peer.pdf' sh "${pictures[@]}"
       else peers+="(img2pdf not installed)  "; fi
       if [ "$name" = alpha-pngs ] || [ "$name" = pngs ] || [ "$name" = gif89a ]; then
