@@ -2,7 +2,9 @@
 //
 //   benchtool generate DIR JPEG   writes the benchmark inputs into DIR: text
 //                                 documents, 50 JPEGs padded to about 200 KB
-//                                 from the sample JPEG, a 2000 by 2000 GIF
+//                                 from the sample JPEG, a 2000 by 2000 GIF,
+//                                 and for `image` ten opaque and ten
+//                                 translucent 1200 by 900 PNGs and a GIF89a
 //   benchtool measure RUNS CMD... runs CMD RUNS times, its standard output
 //                                 discarded; prints the median wall time in
 //                                 seconds and the peak resident memory in
@@ -13,7 +15,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <zlib.h>
+
 #include <algorithm>
+#include <cmath>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -81,7 +86,7 @@ std::string padded_jpeg(const std::string& jpeg, size_t size, int seed) {
 // A GIF of width by height pixels in 256 colours: a global table, one image,
 // minimum code size 8, LZW codes packed least significant bit first, a clear
 // code before the decoder's table fills.
-void write_gif(const std::string& path, int width, int height) {
+void write_gif(const std::string& path, int width, int height, bool transparent = false) {
   std::string gif = "GIF89a";
   auto word = [&](int v) {
     gif += static_cast<char>(v & 0xFF);
@@ -97,6 +102,9 @@ void write_gif(const std::string& path, int width, int height) {
     gif += static_cast<char>((i * 7) & 0xFF);
     gif += static_cast<char>(255 - i);
   }
+  // A graphic control extension with a transparent colour, as in most
+  // GIF89a files.
+  if (transparent) gif += std::string("!\xF9\x04\x01\x00\x00\x05\x00", 8);
   gif += ',';
   word(0);
   word(0);
@@ -159,6 +167,66 @@ void write_gif(const std::string& path, int width, int height) {
   std::ofstream(path, std::ios::binary) << gif;
 }
 
+// A PNG of width by height pixels, RGB or RGBA, 8 bits, not interlaced,
+// each row with the Up filter: smooth bands with grain, and where there is
+// alpha, a vignette from opaque in the middle to clear at the corners.
+void write_png(const std::string& path, int width, int height, bool alpha, int seed) {
+  auto be32 = [](std::string& s, uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8) s += static_cast<char>(v >> shift & 0xFF);
+  };
+  auto chunk = [&](std::string& png, const char* type, const std::string& data) {
+    be32(png, static_cast<uint32_t>(data.size()));
+    std::string body = type + data;
+    png += body;
+    be32(png, static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(body.data()),
+                                          static_cast<uInt>(body.size()))));
+  };
+  const int channels = alpha ? 4 : 3;
+  std::string raw, above(static_cast<size_t>(width) * channels, '\0'), row = above;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      int grain = static_cast<int>(next_random() % 9);
+      unsigned char* p = reinterpret_cast<unsigned char*>(&row[static_cast<size_t>(x) * channels]);
+      p[0] = static_cast<unsigned char>((x * 255 / width + grain + seed) & 0xFF);
+      p[1] = static_cast<unsigned char>((y * 255 / height + grain) & 0xFF);
+      p[2] = static_cast<unsigned char>(((x + y) / 8 + grain * 2) & 0xFF);
+      if (alpha) {
+        int dx = 2 * x - width, dy = 2 * y - height;
+        double r = std::sqrt(double(dx) * dx / width / width + double(dy) * dy / height / height);
+        p[3] = static_cast<unsigned char>(r >= 1.4 ? 0 : r <= 0.7 ? 255 : 255 * (1.4 - r) / 0.7);
+      }
+    }
+    raw += '\2';
+    for (size_t i = 0; i < row.size(); ++i) raw += static_cast<char>(row[i] - above[i]);
+    above = row;
+  }
+  uLongf size = compressBound(static_cast<uLong>(raw.size()));
+  std::string packed(size, '\0');
+  compress2(reinterpret_cast<Bytef*>(&packed[0]), &size,
+            reinterpret_cast<const Bytef*>(raw.data()), static_cast<uLong>(raw.size()), 6);
+  packed.resize(size);
+  std::string png = "\x89PNG\r\n\x1A\n", header;
+  be32(header, static_cast<uint32_t>(width));
+  be32(header, static_cast<uint32_t>(height));
+  header += alpha ? std::string("\x08\x06\0\0\0", 5) : std::string("\x08\x02\0\0\0", 5);
+  chunk(png, "IHDR", header);
+  for (size_t at = 0; at < packed.size(); at += 65536) chunk(png, "IDAT", packed.substr(at, 65536));
+  chunk(png, "IEND", "");
+  std::ofstream(path, std::ios::binary) << png;
+}
+
+// A document registering and placing each file, one per page.
+void write_picture_document(const std::string& path, const std::vector<std::string>& files,
+                            const char* command) {
+  std::ofstream doc(path, std::ios::binary);
+  int i = 0;
+  for (const std::string& name : files) {
+    ++i;
+    doc << (i > 1 ? "\f" : "") << "<" << command << " " << i << " " << name << ">Picture " << i
+        << "<pict+ " << i << " -297 -421 -500 -700>";
+  }
+}
+
 int generate(const std::string& dir, const std::string& jpeg_path) {
   write_text(dir + "/large.txt", 7000, 60);
   write_text(dir + "/medium.txt", 933, 60);
@@ -173,6 +241,22 @@ int generate(const std::string& dir, const std::string& jpeg_path) {
         << " -297 -421 -500 -700>";
   }
   write_gif(dir + "/big2000.gif", 2000, 2000);
+
+  // The image command on the same JPEGs, on opaque and on translucent PNGs,
+  // and on a GIF89a with a transparent colour.
+  std::vector<std::string> jpegs, opaque, translucent;
+  for (int i = 1; i <= 50; ++i) jpegs.push_back("photo" + std::to_string(i) + ".jpg");
+  write_picture_document(dir + "/image-jpegs.txt", jpegs, "image");
+  for (int i = 1; i <= 10; ++i) {
+    opaque.push_back("opaque" + std::to_string(i) + ".png");
+    write_png(dir + "/" + opaque.back(), 1200, 900, false, i);
+    translucent.push_back("alpha" + std::to_string(i) + ".png");
+    write_png(dir + "/" + translucent.back(), 1200, 900, true, i);
+  }
+  write_picture_document(dir + "/pngs.txt", opaque, "image");
+  write_picture_document(dir + "/alpha-pngs.txt", translucent, "image");
+  write_gif(dir + "/gif89a.gif", 2000, 2000, true);
+  write_picture_document(dir + "/gif89a.txt", {"gif89a.gif"}, "image");
   return 0;
 }
 

@@ -4,6 +4,7 @@
 // pool, and the fixed objects at the start and end of every document.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "run_state.h"
@@ -72,6 +73,9 @@ int64_t flate_end();
 bool flate_active();
 void flate_write_buffer();  // the channel's buffer into the compressor
 void flate_abandon();       // a stop while a stream is open
+
+// Bytes unchanged, in bulk; resets the newline memory.
+void emit_raw_bytes(const unsigned char* data, size_t size);
 
 void emit_text(const char* text);
 void emit_int(int64_t value);    // decimal, "-" first when negative

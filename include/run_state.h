@@ -253,6 +253,10 @@ struct RunState {
   int32_t image_height[max_pict];   // pixels
   int32_t sound_object[max_sound];  // sound object number, 0: none
 
+  // Pictures registered by `image`.
+  int8_t image_orientation[max_pict];  // EXIF turn to draw it upright (2..8), 0: none
+  bool transparency_used;              // a colour key or soft mask: PDF 1.4
+
   // Outline items: level, 1-based page, title offset in the pool.
   int32_t outline_item[max_outline][3];
   int32_t outline_count;

@@ -26,6 +26,7 @@ const Command command_table[] = {
     {"text", command_text},         {"link", command_link},
     {"action", command_action},     {"encoding", command_encoding},
     {"tabs", command_tabs},         {"wrap", command_wrap},
+    {"image", command_image},
 };
 
 }  // namespace

@@ -32,6 +32,32 @@ int32_t scale(int32_t a, int32_t b, int32_t divisor) {
   return wrap32(int64_t{a} * b / divisor);
 }
 
+// "q a b c d e f" for a picture stored turned or mirrored (EXIF orientation
+// 2 to 8): the matrix maps the stored picture's unit square so that it is
+// seen upright in the box w by h at (x, y).
+void put_turned_matrix(int orientation, int32_t w, int32_t h, int32_t x, int32_t y, char*& cursor) {
+  const int32_t right = wrap_add(x, w), top = wrap_add(y, h);
+  int32_t m[6];
+  switch (orientation) {
+    case 2: m[0] = wrap_neg(w), m[1] = 0, m[2] = 0, m[3] = h, m[4] = right, m[5] = y; break;
+    case 3:
+      m[0] = wrap_neg(w), m[1] = 0, m[2] = 0, m[3] = wrap_neg(h), m[4] = right, m[5] = top;
+      break;
+    case 4: m[0] = w, m[1] = 0, m[2] = 0, m[3] = wrap_neg(h), m[4] = x, m[5] = top; break;
+    case 5:
+      m[0] = 0, m[1] = wrap_neg(h), m[2] = wrap_neg(w), m[3] = 0, m[4] = right, m[5] = top;
+      break;
+    case 6: m[0] = 0, m[1] = wrap_neg(h), m[2] = w, m[3] = 0, m[4] = x, m[5] = top; break;
+    case 7: m[0] = 0, m[1] = h, m[2] = w, m[3] = 0, m[4] = x, m[5] = y; break;
+    default: m[0] = 0, m[1] = h, m[2] = wrap_neg(w), m[3] = 0, m[4] = right, m[5] = y; break;
+  }
+  builder_put_text("q", cursor);
+  for (int32_t value : m) {
+    builder_put_text(" ", cursor);
+    builder_put_int(value, cursor);
+  }
+}
+
 }  // namespace
 
 void command_pict() { use_picture(); }
@@ -63,17 +89,24 @@ void command_pict_plus() {
   }
 
   open_content_stream();
-  if (run.deferred_length + 50 >= max_pdfcmd) fatal_error(12, msg_too_many_pdf_commands);
+  int orientation = run.image_orientation[picture];
+  // Room for six numbers of eleven characters and the words around them.
+  int room = orientation == 0 ? 50 : 100;
+  if (run.deferred_length + room >= max_pdfcmd) fatal_error(12, msg_too_many_pdf_commands);
   char* start = reinterpret_cast<char*>(run.deferred_buffer + run.deferred_length);
   char* cursor = start;
-  builder_put_text("q ", cursor);
-  builder_put_int(w, cursor);
-  builder_put_text(" 0 0 ", cursor);
-  builder_put_int(h, cursor);
-  builder_put_text(" ", cursor);
-  builder_put_int(x, cursor);
-  builder_put_text(" ", cursor);
-  builder_put_int(y, cursor);
+  if (orientation == 0) {
+    builder_put_text("q ", cursor);
+    builder_put_int(w, cursor);
+    builder_put_text(" 0 0 ", cursor);
+    builder_put_int(h, cursor);
+    builder_put_text(" ", cursor);
+    builder_put_int(x, cursor);
+    builder_put_text(" ", cursor);
+    builder_put_int(y, cursor);
+  } else {
+    put_turned_matrix(orientation, w, h, x, y, cursor);
+  }
   builder_put_text(" cm /Im", cursor);
   builder_put_int(picture, cursor);
   builder_put_text(" Do Q\n", cursor);

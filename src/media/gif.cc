@@ -22,10 +22,16 @@ constexpr int code_end = 257;
 constexpr int max_code_width = 12;
 constexpr int table_size = 1 << max_code_width;
 
+// Thrown by a trial run of the re-packer where the real one would stop.
+struct NotRepackable {};
+
 struct GifReader {
   std::FILE* file;
   bool terminated;           // the terminator block has been read
   unsigned char block[255];  // the data of the current sub-block
+  bool trial = false;        // a trial run: a fault throws NotRepackable
+  int data_code = 56;        // the stop of a fault in the data, and its message
+  int data_message = msg_bad_gif;
 
   // A byte of the file; the end of the file stops with `end_code`.
   int byte(int end_code) {
@@ -41,21 +47,28 @@ struct GifReader {
     while (count-- > 0) byte(56);
   }
 
+  // A fault in the code stream.
+  [[noreturn]] void fault() {
+    if (trial) throw NotRepackable{};
+    fatal_error(data_code, data_message);
+  }
+
   // Reads the next sub-block whole into `block` and returns its size; 0 at
   // the terminator block and after it. A sub-block that the end of the file
   // cuts short stops the run before any of it is used.
   int read_block() {
     if (terminated) return 0;
-    int size = byte(56);
-    if (size == 0) {
+    int c = getc_unlocked(file);
+    if (c == EOF) fault();
+    if (c == 0) {
       terminated = true;
       return 0;
     }
-    if (std::fread(block, 1, size, file) != static_cast<size_t>(size)) {
+    if (std::fread(block, 1, c, file) != static_cast<size_t>(c)) {
       check_external_read(file);
-      fatal_error(56, msg_bad_gif);
+      fault();
     }
-    return size;
+    return c;
   }
 };
 
@@ -72,7 +85,9 @@ void write_colour_table(GifReader& gif, int entries) {
 
 // Re-packs the code stream; returns the number of bytes written. The bytes
 // go straight into the output channel's buffer; a run that stops midway
-// leaves those of them not yet counted out of the file.
+// leaves those of them not yet counted out of the file. A trial run writes
+// nothing and only finds whether the real one would succeed.
+template <bool trial>
 int64_t repack_codes(GifReader& gif) {
   // The data bytes across sub-blocks; 0 once the terminator has been read.
   const unsigned char* next = gif.block;  // the next data byte
@@ -94,6 +109,10 @@ int64_t repack_codes(GifReader& gif) {
   unsigned char* const sink_end = sink.buffer + io_buffer_size;
   int64_t bytes_out = 0;
   auto put = [&](uint32_t byte) {
+    if (trial) {
+      ++bytes_out;
+      return;
+    }
     if (at == sink_end) {
       sink.fill = io_buffer_size;
       output_flush();
@@ -106,7 +125,7 @@ int64_t repack_codes(GifReader& gif) {
   uint32_t window = data_byte();  // the next input bits, oldest lowest
   window |= data_byte() << 8;
   window |= data_byte() << 16;
-  if (bytes_in <= 0) fatal_error(56, msg_bad_gif);
+  if (bytes_in <= 0) gif.fault();
 
   int bit = 0;          // offset of the next code in the window
   int width = 9;        // bits of the next code
@@ -118,8 +137,7 @@ int64_t repack_codes(GifReader& gif) {
     int code = static_cast<int>(window >> bit) & ((1 << width) - 1);
     // Once the table is full only a clear or the end may follow: PDF's
     // filter has no codes for a table that stays full.
-    if (next_code > table_size && code != code_clear && code != code_end)
-      fatal_error(56, msg_bad_gif);
+    if (next_code > table_size && code != code_clear && code != code_end) gif.fault();
 
     int advance = bit + width;
     bit = advance & 7;
@@ -137,15 +155,16 @@ int64_t repack_codes(GifReader& gif) {
       next_code = 257;
       width = 9;
     } else if (code == code_end) {
-      if (next != end) fatal_error(56, msg_bad_gif);  // data left in the sub-block
-      if (fill < 23) put(out >> 16 & 0xFF);           // the end code's last bits, padded
+      if (next != end) gif.fault();          // data left in the sub-block
+      if (fill < 23) put(out >> 16 & 0xFF);  // the end code's last bits, padded
+      if (trial) return bytes_out;
       sink.fill = static_cast<int>(at - sink.buffer);
       run.bytes_written += bytes_out;
       if (bytes_out > 0) run.last_char_written = 0;
       return bytes_out;
     }
     if (next_code == 1 << width && width < max_code_width) ++width;
-    if (bytes_out >= bytes_in) fatal_error(56, msg_bad_gif);  // no end code
+    if (bytes_out >= bytes_in) gif.fault();  // no end code
   }
 }
 
@@ -170,7 +189,25 @@ int64_t gif_embed(const char* path) {
   gif.skip(8);                                            // image position and size
   if (gif.byte(56) & 0xC0) fatal_error(54, msg_bad_gif);  // local table, interlaced
   if (gif.byte(56) != 8) fatal_error(55, msg_bad_gif);    // LZW minimum code size
-  return repack_codes(gif);
+  return repack_codes<false>(gif);
+}
+
+bool gif_codes_repackable(std::FILE* file) {
+  GifReader gif{file, false, {}};
+  gif.trial = true;
+  try {
+    repack_codes<true>(gif);
+  } catch (const NotRepackable&) {
+    return false;
+  }
+  return true;
+}
+
+int64_t gif_repack_codes(std::FILE* file, int fault_code, int fault_message) {
+  GifReader gif{file, false, {}};
+  gif.data_code = fault_code;
+  gif.data_message = fault_message;
+  return repack_codes<false>(gif);
 }
 
 void command_gif() {

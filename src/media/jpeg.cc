@@ -11,22 +11,23 @@
 
 namespace {
 
-// A JPEG file being scanned. Where the file cannot seek back, every byte
-// read is kept, so that the copy can start from the first byte.
+// A JPEG file being scanned; its end stops the run with the caller's code
+// and message. Where the file cannot seek back, every byte read is kept, so
+// that the copy can start from the first byte.
 struct JpegSource {
   std::FILE* file;
   std::string* kept;  // null for a file that can seek
+  int end_code, end_message;
 
   int byte() {
     int c = getc_unlocked(file);
     if (c == EOF) {
       check_external_read(file);
-      fatal_error(58, msg_string_too_long);
+      fatal_error(end_code, end_message);
     }
     if (kept) kept->push_back(static_cast<char>(c));
     return c;
   }
-
   int word() {
     int high = byte();
     return high << 8 | byte();
@@ -68,6 +69,7 @@ int32_t read_picture_number(int range_code) {
 
 void begin_image_object(int32_t picture) {
   run.image_object[picture] = run.next_object;
+  run.image_orientation[picture] = 0;
   begin_object("<< /Type /XObject /Subtype /Image /Name /Im");
   emit_int(picture);
 }
@@ -83,9 +85,10 @@ void write_image_size(int32_t picture, const JpegFrame* frame) {
   emit_int(height);
 }
 
-JpegFrame scan_jpeg_frame(std::FILE* file, std::string* kept) {
-  JpegSource source{file, kept};
-  JpegFrame frame{0, 0, 0, false};
+JpegFrame scan_jpeg_frame(std::FILE* file, std::string* kept, int end_code, int end_message) {
+  JpegSource source{file, kept, end_code, end_message};
+  JpegFrame frame{0, 0, 0, false, 1};
+  bool exif_seen = false;
   for (;;) {
     while (source.byte() != 0xFF) {
     }
@@ -105,6 +108,17 @@ JpegFrame scan_jpeg_frame(std::FILE* file, std::string* kept) {
       for (char& c : tag) c = static_cast<char>(source.byte());
       if (std::string_view(tag, 5) == "Adobe") frame.adobe = true;  // kept once set
       skip -= 5;
+    }
+    if (marker == 0xE1 && !exif_seen && skip >= 6) {  // APP1: the first EXIF block
+      static unsigned char segment[65536];
+      int length = skip;
+      for (int i = 0; i < length; ++i) segment[i] = static_cast<unsigned char>(source.byte());
+      skip = 0;
+      if (length >= 6 && std::string_view(reinterpret_cast<char*>(segment), 6) ==
+                             std::string_view("Exif\0\0", 6)) {
+        exif_seen = true;
+        frame.orientation = exif_orientation(segment, static_cast<size_t>(length));
+      }
     }
     source.skip(skip);
   }
@@ -147,4 +161,35 @@ void command_jpg_plus() {
   for (char c : kept) emit_raw_byte(static_cast<unsigned char>(c));
   copy_open_file_into_output(file.file);
   end_stream_object(run.bytes_written - start);
+}
+
+void image_jpeg(std::FILE* file, int32_t picture) {
+  JpegFrame frame;
+  try {
+    frame = scan_jpeg_frame(file, nullptr, 81, msg_image_damaged);
+  } catch (const Stop& stop) {
+    if (stop.code != 81) throw;  // a read error says so itself
+    image_damaged(81, "the file ends before a frame header");
+  }
+  if (frame.width == 0 || frame.height == 0)
+    image_damaged(81, "no picture size in the frame header");
+  const char* colour_space = frame.components == 1   ? "/DeviceGray"
+                             : frame.components == 3 ? "/DeviceRGB"
+                             : frame.components == 4 && frame.adobe
+                                 ? "/DeviceCMYK /Decode [1 0 1 0 1 0 1 0]"
+                             : frame.components == 4 ? "/DeviceCMYK"
+                                                     : nullptr;
+  if (!colour_space) image_damaged(81, "neither 1, 3 nor 4 colour components");
+  if (std::fseek(file, 0, SEEK_SET) != 0) image_damaged(81, "cannot be read again");
+  begin_picture_object(picture, frame.width, frame.height, 8);
+  emit_text(colour_space);
+  begin_picture_stream("/Filter /DCTDecode");
+  end_stream_object(copy_open_file_into_output(file));
+  // Turned a quarter (EXIF 5 to 8), the picture as seen is as wide as the
+  // stored one is high.
+  bool turned = frame.orientation >= 5;
+  run.image_width[picture] = turned ? frame.height : frame.width;
+  run.image_height[picture] = turned ? frame.width : frame.height;
+  run.image_orientation[picture] =
+      static_cast<int8_t>(frame.orientation == 1 ? 0 : frame.orientation);
 }

@@ -1,5 +1,4 @@
-// What kind of picture a file holds, by its first bytes, and the warnings
-// for a file given to `jpg` or `jpg+`: another kind of picture, or a JPEG
+// The warnings for a file given to `jpg` or `jpg+`: another kind of picture, or a JPEG
 // with arithmetic coding, which several viewers cannot show. Only regular
 // files are looked at, so that nothing is taken from a pipe.
 #include <sys/stat.h>
@@ -9,21 +8,6 @@
 
 #include "diagnostics.h"
 #include "media.h"
-
-const char* picture_kind_name(const unsigned char* bytes, size_t size) {
-  auto starts = [&](const char* magic, size_t length) {
-    return size >= length && std::memcmp(bytes, magic, length) == 0;
-  };
-  if (starts("\xFF\xD8\xFF", 3)) return "JPEG";
-  if (starts("\x89PNG\r\n\x1A\n", 8)) return "PNG";
-  if (starts("GIF87a", 6) || starts("GIF89a", 6)) return "GIF";
-  if (starts("II*\0", 4) || starts("MM\0*", 4)) return "TIFF";
-  if (starts("BM", 2)) return "BMP";
-  if (size >= 12 && starts("RIFF", 4) && std::memcmp(bytes + 8, "WEBP", 4) == 0) return "WebP";
-  if (starts("\0\0\0\x0CjP  ", 8) || starts("\xFF\x4F\xFF\x51", 4)) return "JPEG 2000";
-  if (starts("%PDF", 4)) return "PDF";
-  return nullptr;
-}
 
 namespace {
 
@@ -61,6 +45,8 @@ void check_jpeg_file(const char* path, int64_t line) {
     return;
   }
   const char* kind = picture_kind_name(head, got);
+  if (!std::strcmp(kind, "unknown") || !std::strcmp(kind, "empty") || !std::strcmp(kind, "text"))
+    kind = nullptr;  // said below by its first bytes
   if (!kind || std::strcmp(kind, "JPEG") != 0) {
     std::string text = std::string(path) + " is ";
     if (got == 0) {
@@ -79,7 +65,8 @@ void check_jpeg_file(const char* path, int64_t line) {
     }
     if (kind) text += ", not a JPEG";
     text += "; viewers will not show it";
-    if (kind && std::strcmp(kind, "GIF") == 0) text += " (<gif> reads GIF files)";
+    if (kind && (!std::strcmp(kind, "GIF") || !std::strcmp(kind, "PNG")))
+      text += " (<image> reads JPEG, PNG and GIF files)";
     warn(warn_media_kind, line, text);
   } else {
     std::fseek(file, 2, SEEK_SET);

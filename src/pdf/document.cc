@@ -59,6 +59,9 @@ void write_document_tail() {
   write_annotation_objects();
 
   begin_fixed_object(obj_catalog, "<<\n/Type /Catalog\n/Outlines 2 0 R\n/Pages 3 0 R\n");
+  // The header, written first, says 1.2; masks are 1.3 and 1.4, and readers
+  // take the catalogue's version over the header's.
+  if (run.transparency_used) emit_text("/Version /1.4\n");
   if (run.fullscreen_duration != 0)
     emit_text("/PageMode /FullScreen\n");
   else if (run.outline_count != 0)

@@ -34,6 +34,22 @@ void output_flush() {
   if (!output_write_buffer()) fatal_error(72, msg_cant_write_output);
 }
 
+void emit_raw_bytes(const unsigned char* data, size_t size) {
+  if (size == 0) return;
+  OutputStream& out = run.output_file;
+  while (size > 0) {
+    if (out.fill == io_buffer_size) output_flush();
+    size_t room = static_cast<size_t>(io_buffer_size - out.fill);
+    size_t part = size < room ? size : room;
+    std::memcpy(out.buffer + out.fill, data, part);
+    out.fill += static_cast<int>(part);
+    run.bytes_written += static_cast<int64_t>(part);
+    data += part;
+    size -= part;
+  }
+  run.last_char_written = 0;
+}
+
 // The newline rule of emit_char, with the buffer position, the count and the
 // last character kept in locals for the length of the text.
 void emit_text(const char* text) {

@@ -69,6 +69,23 @@ int fuzz_gif(const uint8_t* data, size_t size) {
   return 0;
 }
 
+int fuzz_image(const uint8_t* data, size_t size) {
+  write_bytes("fuzz.img", data, size);
+  reset_run_state();
+  max_decoded_bytes = size_t{1} << 22;  // 4 MB: a few milliseconds of work
+  std::string errors;
+  diagnostics_capture = &errors;
+  if (!output_open("/dev/null")) std::abort();
+  try {
+    image_embed(1, "fuzz.img");
+  } catch (const Stop&) {
+  }
+  output_close(true);
+  diagnostics_capture = nullptr;
+  max_decoded_bytes = size_t{1} << 27;
+  return 0;
+}
+
 int fuzz_jpeg(const uint8_t* data, size_t size) {
   std::FILE* file =
       size > 0 ? fmemopen(const_cast<uint8_t*>(data), size, "rb") : std::fopen("/dev/null", "rb");

@@ -15,6 +15,10 @@ int fuzz_document(const uint8_t* data, size_t size);
 // The GIF reader and re-packer, on the input as the GIF file.
 int fuzz_gif(const uint8_t* data, size_t size);
 
+// The image command's reader of every kind (JPEG, PNG, GIF, and refusals),
+// on the input as the picture file.
+int fuzz_image(const uint8_t* data, size_t size);
+
 // The JPEG frame header scan, on the input as the JPEG file.
 int fuzz_jpeg(const uint8_t* data, size_t size);
 

@@ -90,10 +90,13 @@ TEST(Warnings, EachKindOnAShortDocumentAndNoneOnCleanOnes) {
        w + "1: warning: a ']' outside a bracket block shows as nothing; write \\] for the "
            "character\n"},
       {"png given to jpg", "<jpg 1 10 10 " + png + ">",
-       w + "1: warning: " + png + " is a PNG file, not a JPEG; viewers will not show it\n"},
+       w + "1: warning: " + png +
+           " is a PNG file, not a JPEG; viewers will not show it (<image> reads JPEG, PNG and GIF "
+           "files)\n"},
       {"gif given to jpg", "<jpg 1 2 2 " + gif + ">",
        w + "1: warning: " + gif +
-           " is a GIF file, not a JPEG; viewers will not show it (<gif> reads GIF files)\n"},
+           " is a GIF file, not a JPEG; viewers will not show it (<image> reads JPEG, PNG and GIF "
+           "files)\n"},
       {"arithmetic coding", "<jpg+ 1 " + arithmetic + ">",
        w + "1: warning: " + arithmetic +
            " is an arithmetic-coded JPEG, which several viewers cannot show; save it with "

@@ -1,0 +1,166 @@
+// The `image` command: one picture from a JPEG, PNG or GIF file, told apart
+// by the file's first bytes, never by its name. The size comes from the
+// file. Each kind has a writer of its own (jpeg.cc, png.cc, gif_image.cc);
+// this file reads the command, knows the kinds, and holds what the writers
+// share: the object's dictionary, palettes, masks and the messages.
+#include <cstring>
+#include <string>
+
+#include "diagnostics.h"
+#include "input.h"
+#include "media.h"
+#include "pdf.h"
+
+namespace {
+
+// The file being read and its kind, for the messages on standard error.
+const char* image_path = "";
+const char* image_kind = "";
+
+bool starts(const unsigned char* bytes, size_t n, const char* prefix, size_t length,
+            size_t at = 0) {
+  return n >= at + length && std::memcmp(bytes + at, prefix, length) == 0;
+}
+
+// Text: printable ASCII, line ends and tabs, or bytes of UTF-8 sequences.
+bool looks_like_text(const unsigned char* bytes, size_t n) {
+  for (size_t i = 0; i < n; ++i) {
+    unsigned char c = bytes[i];
+    if (c < 0x20 && c != '\n' && c != '\r' && c != '\t' && c != '\f') return false;
+    if (c == 0x7F) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+size_t max_decoded_bytes = size_t{1} << 27;
+
+const char* picture_kind_name(const unsigned char* bytes, size_t n) {
+  if (n == 0) return "empty";
+  if (starts(bytes, n, "\xFF\xD8\xFF", 3)) return "JPEG";
+  if (starts(bytes, n, "\x89PNG\r\n\x1A\n", 8)) return "PNG";
+  if (starts(bytes, n, "GIF87a", 6) || starts(bytes, n, "GIF89a", 6)) return "GIF";
+  if (starts(bytes, n, "BM", 2)) return "BMP";
+  if (starts(bytes, n, "II*\0", 4) || starts(bytes, n, "MM\0*", 4)) return "TIFF";
+  if (starts(bytes, n, "RIFF", 4) && starts(bytes, n, "WEBP", 4, 8)) return "WebP";
+  if (starts(bytes, n, "ftyp", 4, 4)) {
+    if (starts(bytes, n, "avif", 4, 8) || starts(bytes, n, "avis", 4, 8)) return "AVIF";
+    if (starts(bytes, n, "hei", 3, 8) || starts(bytes, n, "hev", 3, 8) ||
+        starts(bytes, n, "mif1", 4, 8) || starts(bytes, n, "msf1", 4, 8))
+      return "HEIC";
+    return "MP4 or QuickTime";
+  }
+  if (starts(bytes, n, "\0\0\0\x0CjP  \r\n\x87\n", 12) || starts(bytes, n, "\xFF\x4F\xFF\x51", 4))
+    return "JPEG 2000";
+  if (starts(bytes, n, "\xFF\x0A", 2) || starts(bytes, n, "\0\0\0\x0CJXL \r\n\x87\n", 12))
+    return "JPEG XL";
+  if (starts(bytes, n, "%PDF", 4)) return "PDF";
+  if (starts(bytes, n, "%!", 2)) return "PostScript";
+  if (starts(bytes, n, "\0\0\1\0", 4)) return "Windows icon";
+  if (starts(bytes, n, "8BPS", 4)) return "Photoshop";
+  if (starts(bytes, n, "P1", 2) || starts(bytes, n, "P4", 2) || starts(bytes, n, "P5", 2) ||
+      starts(bytes, n, "P6", 2))
+    return "Netpbm";
+  if (starts(bytes, n, "GIF8", 4)) return "GIF of an unknown version";
+  if (starts(bytes, n, "\x1F\x8B", 2)) return "gzip";
+  if (starts(bytes, n, "PK\3\4", 4)) return "zip";
+  if (looks_like_text(bytes, n)) {
+    for (size_t i = 0; i < n; ++i)
+      if (bytes[i] == '<' && (starts(bytes, n, "<svg", 4, i) || starts(bytes, n, "<?xml", 5, i)))
+        return "SVG or XML text";
+    return "text";
+  }
+  return "unknown";
+}
+
+void image_damaged(int code, const char* what) {
+  report_problem(std::string(image_path) + ": damaged " + image_kind + " file: " + what);
+  fatal_error(code, msg_image_damaged);
+}
+
+void begin_picture_object(int32_t picture, int32_t width, int32_t height, int bits) {
+  begin_image_object(picture);
+  emit_text(" /Width ");
+  emit_int(width);
+  emit_text(" /Height ");
+  emit_int(height);
+  emit_text("\n/BitsPerComponent ");
+  emit_int(bits);
+  emit_text(" /ColorSpace ");
+}
+
+void emit_palette(const unsigned char* rgb, int entries) {
+  static const char hex[] = "0123456789ABCDEF";
+  emit_text("[/Indexed /DeviceRGB ");
+  emit_int(entries - 1);
+  emit_text(" <");
+  for (int i = 0; i < 3 * entries; ++i) {
+    char pair[3] = {hex[rgb[i] >> 4], hex[rgb[i] & 15], 0};
+    emit_text(pair);
+  }
+  emit_text(">]");
+}
+
+void emit_colour_key(const int* low_high, int components) {
+  emit_text(" /Mask [");
+  for (int i = 0; i < 2 * components; ++i) {
+    if (i > 0) emit_text(" ");
+    emit_int(low_high[i]);
+  }
+  emit_text("]");
+  run.transparency_used = true;
+}
+
+void begin_picture_stream(const char* filter) {
+  emit_text(" /Length ");
+  emit_int(run.next_object);
+  emit_text(" 0 R ");
+  emit_text(filter);
+  emit_text(" >>\nstream\n");
+}
+
+void write_soft_mask(int32_t width, int32_t height, const unsigned char* alpha) {
+  begin_object("<< /Type /XObject /Subtype /Image /Width ");
+  emit_int(width);
+  emit_text(" /Height ");
+  emit_int(height);
+  emit_text("\n/BitsPerComponent 8 /ColorSpace /DeviceGray");
+  begin_picture_stream("/Filter /FlateDecode");
+  flate_begin(flate_level);
+  emit_raw_bytes(alpha, static_cast<size_t>(width) * static_cast<size_t>(height));
+  end_stream_object(flate_end());
+  run.transparency_used = true;
+}
+
+void image_embed(int32_t picture, const char* path) {
+  FileCloser file{open_external_file(path, 79)};
+  unsigned char first[16];
+  size_t n = std::fread(first, 1, sizeof first, file.file);
+  image_path = path;
+  image_kind = picture_kind_name(first, n);
+  if (std::fseek(file.file, 0, SEEK_SET) != 0) fatal_error(79, msg_cant_open_external);
+  if (std::strcmp(image_kind, "JPEG") == 0) {
+    image_jpeg(file.file, picture);
+  } else if (std::strcmp(image_kind, "PNG") == 0) {
+    image_png(file.file, picture);
+  } else if (std::strcmp(image_kind, "GIF") == 0) {
+    image_gif(file.file, picture);
+  } else {
+    std::string kind = n == 0 ? "an empty file"
+                       : std::strcmp(image_kind, "unknown") == 0
+                           ? "an unknown kind of file"
+                           : std::string("a ") + image_kind + " file (by its first bytes)";
+    report_problem(std::string(path) + ": " + kind + "; image takes JPEG, PNG and GIF");
+    fatal_error(80, msg_image_kind);
+  }
+}
+
+void command_image() {
+  if (run.stream_open) fatal_error(77, msg_not_in_page);
+  int32_t picture = read_picture_number(78);
+  run.image_object[picture] = run.next_object;
+  char path[word_buffer_size];
+  read_word(path);
+  image_embed(picture, path);
+}
