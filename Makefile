@@ -76,3 +76,5 @@ fuzz: fuzz-build
 	  grep -E '^stat::(number_of_executed_units|peak_rss_mb|new_units_added)|DONE' \
 	    $$work/fuzz-$$target.log; \
 	done
+
+include web/web.mk
