@@ -44,3 +44,26 @@ $(WASM_BUILD)/kestrin.js: $(WASM_OBJECTS) $(WASM_LIBRARY_FILES)
 	mkdir -p $(NPM_DIR)/dist
 	cp $(WASM_BUILD)/kestrin.js $(NPM_DIR)/dist/kestrin-core.js
 	cp $(WASM_BUILD)/kestrin.wasm $(NPM_DIR)/dist/kestrin.wasm
+
+# The playground and the tests use packages from npm, pinned by
+# web/package-lock.json.
+web/node_modules/.package-lock.json: web/package.json web/package-lock.json
+	cd web && npm ci --no-audit --no-fund
+	touch $@
+web-deps: web/node_modules/.package-lock.json
+
+web: wasm web-deps
+	node web/playground/build.mjs $(WASM_BUILD)/playground
+
+npm: wasm
+	cd $(NPM_DIR) && npm pack --ignore-scripts --pack-destination $(abspath $(WASM_BUILD))
+
+PORT ?= 8080
+playground: web
+	@(sleep 1; xdg-open http://127.0.0.1:$(PORT)/ >/dev/null 2>&1 || true) &
+	node web/tests/serve.mjs $(WASM_BUILD)/playground $(PORT)
+
+# The native program is the reference: the tests compare against build/kestrin.
+test-web: kestrin web
+	KESTRIN_NATIVE=$(abspath $(BUILD))/kestrin WASM_BUILD=$(WASM_BUILD) \
+	  node --test web/tests/

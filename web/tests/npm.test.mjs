@@ -1,0 +1,83 @@
+// The package as a user gets it: `npm pack`, installed into a scratch
+// project, used through its API, its types and its command.
+import { test, before } from 'node:test';
+import assert from 'node:assert/strict';
+import { execFileSync, spawnSync } from 'node:child_process';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { fileURLToPath } from 'node:url';
+
+const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
+const native = process.env.KESTRIN_NATIVE ?? path.join(root, 'build/kestrin');
+const examples = path.join(root, 'examples');
+let project;
+let kestrin;
+
+before(() => {
+  project = fs.mkdtempSync(path.join(os.tmpdir(), 'kestrin-npm-'));
+  const tarball = execFileSync('npm', ['pack', '--silent', '--ignore-scripts', '--pack-destination', project], {
+    cwd: path.join(root, 'web/npm'),
+    encoding: 'utf8',
+  }).trim().split('\n').pop();
+  fs.writeFileSync(path.join(project, 'package.json'), '{"name":"scratch","private":true,"type":"module"}');
+  execFileSync('npm', ['install', '--offline', '--no-audit', '--no-fund', `./${tarball}`], { cwd: project, stdio: 'pipe' });
+  kestrin = path.join(project, 'node_modules/.bin/kestrin');
+});
+
+async function load() {
+  return import(path.join(project, 'node_modules/kestrin/index.js'));
+}
+
+test('the tarball holds the program, its types and nothing of the build', () => {
+  const installed = fs.readdirSync(path.join(project, 'node_modules/kestrin')).sort();
+  assert.deepEqual(installed, ['README.md', 'cli.js', 'core.js', 'dist', 'host.js', 'index.d.ts', 'index.js', 'package.json']);
+  const types = fs.readFileSync(path.join(project, 'node_modules/kestrin/index.d.ts'), 'utf8');
+  assert.match(types, /export function compile\(source: string \| Bytes, options\?: CompileOptions\): Promise<CompileResult>/);
+});
+
+test('compile returns the PDF, status, console text and warnings of the native program', async () => {
+  const { compile } = await load();
+  const cases = [
+    { source: 'Hello\nWorld\n', console: '\nno errors\n', status: 0 },
+    { source: 'line one\n<bogus 1>', console: 'bogus\nerror in line 2 (44)  unknown ctrl command\n', status: 1, stop: 2 },
+    { source: new TextEncoder().encode('bytes \\101\n'), console: '\nno errors\n', status: 0 },
+  ];
+  for (const c of cases) {
+    const result = await compile(c.source);
+    assert.equal(result.console, c.console);
+    assert.equal(result.status, c.status);
+    assert.equal(result.stop?.line, c.stop);
+    const dir = fs.mkdtempSync(path.join(project, 'case-'));
+    fs.writeFileSync(path.join(dir, 'document.txt'), c.source);
+    const run = spawnSync(native, ['document.txt', 'document.pdf'], { cwd: dir, encoding: 'latin1' });
+    assert.equal(run.stdout, c.console);
+    assert.deepEqual(Buffer.from(result.pdf), fs.readFileSync(path.join(dir, 'document.pdf')));
+  }
+});
+
+test('files given in memory are the files the document names', async () => {
+  const { compile } = await load();
+  const photo = fs.readFileSync(path.join(examples, 'photo.jpg'));
+  const source = '<jpg+ 1 pictures/photo.jpg>A photo<pict+ 1 -297 -421 -300 -200>';
+  const result = await compile(source, { files: { 'pictures/photo.jpg': photo } });
+  assert.equal(result.console, '\nno errors\n');
+  assert.ok(result.pdf.length > photo.length);
+  const missing = await compile(source);
+  assert.equal(missing.status, 1);
+});
+
+test('the command converts like the native program, with its console text and status', () => {
+  const dir = fs.mkdtempSync(path.join(project, 'cli-'));
+  fs.cpSync(examples, dir, { recursive: true });
+  fs.writeFileSync(path.join(dir, 'bad.txt'), 'text <nothing>');
+  for (const args of [['hello.txt', 'a.pdf'], ['pictures.txt', 'b.pdf'], ['bad.txt', 'c.pdf'], ['missing.txt', 'd.pdf'], ['hello.txt']]) {
+    const wasm = spawnSync(kestrin, args, { cwd: dir, encoding: 'latin1' });
+    const outputs = args.length > 1 ? fs.existsSync(path.join(dir, args[1])) && fs.readFileSync(path.join(dir, args[1])) : null;
+    const nativeRun = spawnSync(native, args, { cwd: dir, encoding: 'latin1' });
+    assert.equal(wasm.stdout, nativeRun.stdout, args.join(' '));
+    assert.equal(wasm.stderr, nativeRun.stderr, args.join(' '));
+    assert.equal(wasm.status, nativeRun.status, args.join(' '));
+    if (outputs) assert.deepEqual(outputs, fs.readFileSync(path.join(dir, args[1])), args.join(' '));
+  }
+});
