@@ -1,12 +1,13 @@
 # Front end over CMake. `make example` builds kestrin and converts the bundled
-# example; `make test` builds and runs every test, in a normal build and in a
-# build under AddressSanitizer and UndefinedBehaviorSanitizer.
+# example; `make test` builds and runs every test, in a normal build, in a
+# build under AddressSanitizer and UndefinedBehaviorSanitizer and, where
+# emscripten and Chromium are installed, through WebAssembly (web/web.mk).
 
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 
-.PHONY: all kestrin example examples previews package test test-release test-sanitize bench clean
+.PHONY: all kestrin example examples previews package test test-release test-sanitize test-web-when-present bench clean
 
 all: kestrin
 
@@ -30,10 +31,25 @@ previews: examples
 package: kestrin
 	cd $(BUILD) && cpack -G DEB
 
-test: test-release test-sanitize
+test: test-release test-sanitize test-web-when-present
 
+# The documents the tests compile are kept in $(BUILD)/documents, for the
+# comparison of the WebAssembly build with the native program.
 test-release: kestrin
-	ctest --test-dir $(BUILD) -j $(JOBS) --output-on-failure
+	rm -rf $(BUILD)/documents && mkdir -p $(BUILD)/documents
+	KESTRIN_RECORD_DOCUMENTS=$(abspath $(BUILD))/documents \
+	  ctest --test-dir $(BUILD) -j $(JOBS) --output-on-failure
+
+# The WebAssembly, npm and browser tests need emscripten, npm and Chromium;
+# without them they are skipped with a note, except in CI.
+test-web-when-present:
+	@if command -v em++ >/dev/null && command -v npm >/dev/null && [ -x /usr/bin/chromium ]; then \
+	  $(MAKE) test-web; \
+	elif [ "$${CI:-}" = true ]; then \
+	  echo "test-web: emscripten, npm or chromium missing in CI"; exit 1; \
+	else \
+	  echo "test-web skipped: apt-get install emscripten chromium npm to run it"; \
+	fi
 
 test-sanitize:
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRIN_SANITIZE=ON
@@ -46,7 +62,7 @@ bench: kestrin
 	bench/run.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(WASM_BUILD) web/npm/dist
 
 # Fuzzing: libFuzzer targets under AddressSanitizer and UBSan (clang). Each
 # target runs FUZZ_SECONDS; a crash, a sanitizer report, an input slower than

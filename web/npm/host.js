@@ -84,7 +84,9 @@ export function mountHost(module) {
     stream_ops: {
       open: (stream) => {
         if (!FS.isFile(stream.node.mode)) return;
-        const flags = stream.flags & (O_ACCMODE | O_APPEND);
+        // Creating and truncating again is harmless, and right when a file was
+        // removed behind the cached node.
+        const flags = stream.flags & (O_ACCMODE | O_APPEND | O_CREAT | O_TRUNC);
         stream.hostFd = attempt(() => fs.openSync(realPath(stream.node), flags));
       },
       close: (stream) => {
@@ -105,6 +107,15 @@ export function mountHost(module) {
         return position;
       },
     },
+  };
+
+  // A file removed on the machine drops out of the names the file system keeps.
+  const lookupNode = FS.lookupNode;
+  FS.lookupNode = (parent, name) => {
+    const node = lookupNode(parent, name);
+    if (node.node_ops !== HOST.node_ops || fs.existsSync(realPath(node))) return node;
+    FS.destroyNode(node);
+    return lookupNode(parent, name);
   };
 
   for (const name of fs.readdirSync('/')) {
