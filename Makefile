@@ -57,8 +57,9 @@ test-sanitize:
 	ctest --test-dir $(ASAN_BUILD) -j $(JOBS) --output-on-failure
 
 # Speed and memory against cat and the usual tools; not part of the tests.
-bench: kestrin
+bench: kestrin wasm
 	cmake --build $(BUILD) --target benchtool
+	if command -v npm >/dev/null; then cd bench/npm && npm ci --no-audit --no-fund; fi
 	bench/run.sh $(BUILD)
 
 clean:

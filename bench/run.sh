@@ -10,6 +10,9 @@
 # memory, its throughput as a ratio of cat's on the same bytes (cat copies
 # the input to a file next to kestrin's output), and how many times longer
 # each installed peer takes. Peers that are missing are skipped and named.
+# The text documents also go through the npm package (`npx kestrin`, the
+# WebAssembly build: make wasm), in a row of its own beside the JavaScript
+# libraries pdfkit and pdf-lib (bench/npm, installed with npm ci).
 # Last, instructions per input byte of the 4 MB document under callgrind.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,6 +20,9 @@ build=${1:-build}
 runs=${RUNS:-5}
 peer_runs=${PEER_RUNS:-1}
 kestrin=$(realpath "$build/kestrin")
+npm_cli=$(realpath web/npm/cli.js)
+[ -f web/npm/dist/kestrin.wasm ] || { echo "the npm package's WebAssembly is missing: make wasm"; exit 1; }
+js_peers=$(realpath bench/npm)
 tool=$(realpath "$build/bench/benchtool")
 work=$build/bench/work
 rm -rf "$work"
@@ -29,6 +35,7 @@ printf '<gif 2 2000 2000 big2000.gif>Generated GIF<pict+ 2 -297 -421 -500 -500>'
 cd "$work"
 
 measure() { "$tool" measure "$runs" "$@"; }
+last_peer_peak=0
 have() { command -v "$1" >/dev/null 2>&1; }
 mb() { awk -v b="$1" 'BEGIN { printf "%.1f", b / 1e6 }'; }
 
@@ -37,7 +44,7 @@ for name in large medium empty; do
   { printf '.nf\n'; sed -e 's/\\/\\e/g' -e "s/^[.']/\\\\\&&/" -e 's/\f/\n.bp\n/g' "$name.txt"; } > "$name.roff"
 done
 
-printf '%-10s %9s %9s %10s %9s %10s  %s\n' input size time MB/s peak "vs cat" "peers (time / kestrin's time)"
+printf '%-10s %9s %9s %10s %9s %10s  %s\n' input size time MB/s peak "vs cat" "peers (time / kestrin's time, peak)"
 for name in large medium empty jpegs gifs; do
   input=$name.txt
   bytes=$(stat -c %s "$input")
@@ -58,8 +65,8 @@ for name in large medium empty jpegs gifs; do
     local label=$1
     shift
     local p_time
-    if read -r p_time _ < <("$tool" measure "$peer_runs" "$@" 2>/dev/null); then
-      peers+="$label $(awk -v p="$p_time" -v k="$k_time" 'BEGIN { printf "%.0fx", p / k }')  "
+    if read -r p_time last_peer_peak < <("$tool" measure "$peer_runs" "$@" 2>/dev/null); then
+      peers+="$label $(awk -v p="$p_time" -v k="$k_time" -v m="$last_peer_peak" 'BEGIN { printf "%.0fx (%.0fMB)", p / k, m / 1024 }')  "
     else
       peers+="$label failed  "
     fi
@@ -80,10 +87,29 @@ for name in large medium empty jpegs gifs; do
       else peers+="(img2pdf not installed)  "; fi
       ;;
   esac
-  awk -v n="$name" -v b="$bytes" -v t="$k_time" -v p="$k_peak" -v c="$c_time" -v peers="$peers" 'BEGIN {
-    mbs = t > 0 ? b / 1e6 / t : 0; cmbs = c > 0 ? b / 1e6 / c : 0
-    ratio = 0; if (cmbs > 0) ratio = mbs / cmbs
-    printf "%-10s %8.1fM %8.4fs %10.1f %7.1fMB %9.2f  %s\n", n, b / 1e6, t, mbs, p / 1024, ratio, peers }'
+  row() {  # name, time, peak, peers
+    awk -v n="$1" -v b="$bytes" -v t="$2" -v p="$3" -v c="$c_time" -v peers="$4" 'BEGIN {
+      mbs = t > 0 ? b / 1e6 / t : 0; cmbs = c > 0 ? b / 1e6 / c : 0
+      ratio = 0; if (cmbs > 0) ratio = mbs / cmbs
+      printf "%-10s %8.1fM %8.4fs %10.1f %7.1fMB %9.2f  %s\n", n, b / 1e6, t, mbs, p / 1024, ratio, peers }'
+  }
+  row "$name" "$k_time" "$k_peak" "$peers"
+  case $name in
+    large | medium | empty)
+      # The npm package, and the JavaScript libraries as times of its time.
+      node "$npm_cli" "$input" npm.pdf | grep -q 'no errors' || { echo "npx kestrin failed on $input"; exit 1; }
+      cmp -s npm.pdf "$name.pdf" || { echo "npx kestrin wrote other bytes than kestrin for $input"; exit 1; }
+      read -r n_time n_peak < <(measure node "$npm_cli" "$input" npm.pdf)
+      k_time=$n_time
+      peers=""
+      for library in pdfkit pdf-lib; do
+        if have node && [ -d "$js_peers/node_modules/$library" ]; then
+          peer "$library" node "$js_peers/$library.mjs" "$input" peer.pdf
+        else peers+="($library not installed: cd bench/npm && npm ci)  "; fi
+      done
+      row "$name/npm" "$n_time" "$n_peak" "$peers"
+      ;;
+  esac
 done
 
 if have valgrind; then

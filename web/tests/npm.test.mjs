@@ -36,6 +36,22 @@ test('the tarball holds the program, its types and nothing of the build', () => 
   assert.match(types, /export function compile\(source: string \| Bytes, options\?: CompileOptions\): Promise<CompileResult>/);
 });
 
+test('a TypeScript program type-checks against the declarations', () => {
+  fs.writeFileSync(path.join(project, 'use.ts'), `import { compile, type CompileResult } from 'kestrin';
+const result: CompileResult = await compile('text', { files: { 'a.jpg': new Uint8Array(1) }, compress: true, warnings: 'error' });
+const bytes: Uint8Array = result.pdf;
+const line: number | undefined = result.warnings[0]?.line ?? result.stop?.line;
+console.log(bytes.length, line, result.console.length, result.status);
+// @ts-expect-error: warnings is true, false or "error"
+await compile('text', { warnings: 'loud' });
+`);
+  const tsc = path.join(root, 'web/node_modules/typescript/bin/tsc');
+  const run = spawnSync(process.execPath, [tsc, '--noEmit', '--strict', '--target', 'es2022', '--module', 'nodenext',
+    '--moduleResolution', 'nodenext', 'use.ts'], { cwd: project, encoding: 'utf8' });
+  assert.equal(run.stdout + run.stderr, '');
+  assert.equal(run.status, 0);
+});
+
 test('compile returns the PDF, status, console text and warnings of the native program', async () => {
   const { compile } = await load();
   const cases = [
