@@ -118,6 +118,32 @@ TEST(Documentation, VimSyntax) {
                                       "kestrinGraphicsBlock", "kestrinAction"}));
 }
 
+// ":compiler kestrin" and ":make" put the stop at its line of the current
+// file and each warning at its file and line.
+TEST(Documentation, VimCompiler) {
+  if (!have("vim")) GTEST_SKIP() << "vim not installed";
+  std::string dir = scratch_dir(), report = scratch_path("report");
+  write_file(scratch_path("doc.kst"), "text\n\n<nonsense>\n");
+  write_file(scratch_path("warning.sh"), "#!/bin/sh\necho 'doc.kst:2: warning: a tab' >&2\n");
+  write_file(scratch_path("probe.vim"),
+             "set nocp\nset rtp^=" + root +
+                 "/editors/vim\ne doc.kst\ncompiler kestrin\n"
+                 "silent make\nlet qf = getqflist()\n"
+                 "let &l:makeprg = 'sh warning.sh'\nsilent make\ncall extend(qf, getqflist())\n"
+                 "redir! > " +
+                 report +
+                 "\nfor e in qf | echo bufname(e.bufnr) e.lnum e.type e.text | endfor\n"
+                 "redir END\nqa!\n");
+  std::string out;
+  EXPECT_EQ(run_shell("cd '" + dir + "' && PATH='" + std::string(KESTRIN_BUILD_DIR) +
+                          "':$PATH vim -u NONE -es -S probe.vim",
+                      &out),
+            0)
+      << out;
+  EXPECT_EQ(lines_of(read_file(report)),
+            (std::vector<std::string>{"", "doc.kst 3 e unknown ctrl command", "doc.kst 2  a tab"}));
+}
+
 TEST(Documentation, TextMateGrammar) {
   std::string out;
   EXPECT_EQ(
