@@ -15,7 +15,10 @@ WASM_LIBRARY_FILES = $(WASM_BUILD)/deps/lib/libz.a $(WASM_BUILD)/deps/lib/libpng
 
 # Debian's emscripten finds its own JavaScript modules through NODE_PATH.
 EM_ENV = NODE_PATH=/usr/share/nodejs
-WASM_CXXFLAGS = -O2 -fexceptions -std=c++17 -Wall -Wextra -Iinclude -I$(WASM_BUILD)/deps/include
+# The version CMakeLists.txt gives the native program.
+KESTRIN_VERSION := $(shell sed -n "s/^project.kestrin VERSION \([0-9.]*\).*/\1/p" CMakeLists.txt)
+WASM_CXXFLAGS = -O2 -fexceptions -std=c++17 -Wall -Wextra -Iinclude -I$(WASM_BUILD)/deps/include \
+  -DKESTRIN_VERSION='"$(KESTRIN_VERSION)"'
 WASM_LDFLAGS = -O2 -fexceptions -sMODULARIZE=1 -sEXPORT_ES6=1 -sEXPORT_NAME=createKestrinModule \
   -sENVIRONMENT=web,worker -sALLOW_MEMORY_GROWTH=1 -sINITIAL_MEMORY=16MB -sINVOKE_RUN=0 \
   -sEXIT_RUNTIME=0 -sFILESYSTEM=1 -sEXPORTED_RUNTIME_METHODS=FS \

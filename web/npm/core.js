@@ -27,6 +27,9 @@ export function loadKestrin(wasm) {
         wasmBinary: bytes,
         print: (text) => console.log(text),
         printErr: (text) => console.error(text),
+      }).then((module) => {
+        module._kestrin_umask(0o022);
+        return module;
       }),
     );
     pending.catch(() => {

@@ -73,6 +73,7 @@ export function mountHost(module) {
       rename: (node, dir, name) => {
         attempt(() => fs.renameSync(realPath(node), `${realPath(dir)}/${name}`));
         node.name = name;
+        node.parent = dir;
       },
       unlink: (parent, name) => attempt(() => fs.unlinkSync(`${realPath(parent)}/${name}`)),
       rmdir: (parent, name) => attempt(() => fs.rmdirSync(`${realPath(parent)}/${name}`)),
@@ -135,30 +136,30 @@ export function mountHost(module) {
     FS.mount(HOST, { root: `/${name}` }, `/${name}`);
   }
   FS.chdir(process.cwd());
+  const mask = process.umask(0);
+  process.umask(mask);
+  module._kestrin_umask(mask);
 
-  // Descriptors 0, 1 and 2 as the process's, byte for byte.
-  const device = FS.makedev(64, 0);
-  FS.registerDevice(device, {
-    read: (stream, buffer, offset, length) => {
-      try {
-        return fs.readSync(0, buffer, offset, length, null);
-      } catch (error) {
-        if (error.code === 'EOF') return 0;
-        if (error.code === 'EAGAIN') return waitForInput(buffer, offset, length);
-        throw failure(error);
-      }
-    },
-    write: (stream, buffer, offset, length) =>
-      attempt(() => fs.writeSync(stream.hostFd, buffer, offset, length)),
-  });
-  for (const fd of [0, 1, 2]) {
+  // Descriptors 0, 1 and 2 as the process's, byte for byte: one device each,
+  // so that a descriptor opened again (dup) reaches the same one.
+  for (const [fd, name] of [[0, 'stdin'], [1, 'stdout'], [2, 'stderr']]) {
+    const device = FS.makedev(64, fd);
+    FS.registerDevice(device, {
+      read: (stream, buffer, offset, length) => {
+        try {
+          return fs.readSync(fd, buffer, offset, length, null);
+        } catch (error) {
+          if (error.code === 'EOF') return 0;
+          if (error.code === 'EAGAIN') return waitForInput(buffer, offset, length);
+          throw failure(error);
+        }
+      },
+      write: (stream, buffer, offset, length) => attempt(() => fs.writeSync(fd, buffer, offset, length)),
+    });
+    FS.mkdev(`/dev/host-${name}`, device);
     const old = FS.getStream(fd);
     if (old) FS.close(old);
-  }
-  FS.mkdev('/dev/host-stream', device);
-  for (const fd of [0, 1, 2]) {
-    const stream = FS.open('/dev/host-stream', fd === 0 ? 0 : 1);
-    stream.hostFd = fd;
+    FS.open(`/dev/host-${name}`, fd === 0 ? 0 : 1, 0, fd, fd);
   }
 }
 

@@ -26,7 +26,7 @@ export interface Stop {
 }
 
 export interface CompileResult {
-  /** The PDF, also when a stop left it incomplete; empty when none was written. */
+  /** The PDF; empty after a stop, as the native program writes no file then. */
   pdf: Uint8Array;
   /** 0 after "no errors", 1 after any error. */
   status: number;

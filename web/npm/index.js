@@ -89,7 +89,7 @@ export async function compile(source, options = {}) {
     }
     makeTree(FS, name);
     FS.writeFile(name, bytesOf(source));
-    const run = runKestrin(module, ['kestrin', ...commandLineOptions(options), name, output], true);
+    const run = runKestrin(module, ['kestrin', ...commandLineOptions(options), '--', name, output], true);
     let pdf = new Uint8Array(0);
     try {
       pdf = FS.readFile(output);

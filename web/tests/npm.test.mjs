@@ -32,6 +32,8 @@ async function load() {
 test('the tarball holds the program, its types and nothing of the build', () => {
   const installed = fs.readdirSync(path.join(project, 'node_modules/kestrin')).sort();
   assert.deepEqual(installed, ['README.md', 'cli.js', 'core.js', 'dist', 'host.js', 'index.d.ts', 'index.js', 'package.json']);
+  const { version } = JSON.parse(fs.readFileSync(path.join(project, 'node_modules/kestrin/package.json'), 'utf8'));
+  assert.equal(`kestrin ${version}\n`, spawnSync(native, ['-V'], { encoding: 'utf8' }).stdout);
   const types = fs.readFileSync(path.join(project, 'node_modules/kestrin/index.d.ts'), 'utf8');
   assert.match(types, /export function compile\(source: string \| Bytes, options\?: CompileOptions\): Promise<CompileResult>/);
 });
@@ -57,19 +59,34 @@ test('compile returns the PDF, status, console text and warnings of the native p
   const cases = [
     { source: 'Hello\nWorld\n', console: '\nno errors\n', status: 0 },
     { source: 'line one\n<bogus 1>', console: 'bogus\nerror in line 2 (44)  unknown ctrl command\n', status: 1, stop: 2 },
+    { source: '<paper 200 100>a line that is far too wide for this paper\n', console: '\nno errors\n', status: 0, options: {} },
+    { source: '<paper 200 100>a line that is far too wide for this paper\n', console: '\nno errors\n', status: 0, options: { warnings: false }, args: ['-w'] },
+    { source: 'Hello\n', console: '\nno errors\n', status: 0, options: { compress: true }, args: ['-z'] },
     { source: new TextEncoder().encode('bytes \\101\n'), console: '\nno errors\n', status: 0 },
   ];
   for (const c of cases) {
-    const result = await compile(c.source);
+    const result = await compile(c.source, c.options);
     assert.equal(result.console, c.console);
     assert.equal(result.status, c.status);
     assert.equal(result.stop?.line, c.stop);
     const dir = fs.mkdtempSync(path.join(project, 'case-'));
     fs.writeFileSync(path.join(dir, 'document.txt'), c.source);
-    const run = spawnSync(native, ['document.txt', 'document.pdf'], { cwd: dir, encoding: 'latin1' });
+    const run = spawnSync(native, [...(c.args ?? []), 'document.txt', 'document.pdf'], { cwd: dir, encoding: 'latin1' });
     assert.equal(run.stdout, c.console);
-    assert.deepEqual(Buffer.from(result.pdf), fs.readFileSync(path.join(dir, 'document.pdf')));
+    assert.equal(result.diagnostics, run.stderr);
+    const written = path.join(dir, 'document.pdf');
+    assert.deepEqual(Buffer.from(result.pdf), fs.existsSync(written) ? fs.readFileSync(written) : Buffer.alloc(0));
   }
+});
+
+test('warnings and the stop are read from standard error and the console', async () => {
+  const { parseWarnings, parseStop, commandLineOptions } = await load();
+  const stderr = 'doc.txt:3: warning: line wider than the paper\ndoc.txt: warning: 2 more of the kind "x" not shown\n';
+  assert.deepEqual(parseWarnings(stderr), [{ line: 3, message: 'line wider than the paper' }]);
+  assert.deepEqual(parseStop('word\nerror in line 12 (44)  unknown ctrl command\n'), { line: 12, code: 44, message: 'unknown ctrl command' });
+  assert.equal(parseStop('\nno errors\n'), null);
+  assert.deepEqual(commandLineOptions({ compress: true, warnings: 'error' }), ['-z', '--warnings-as-errors']);
+  assert.deepEqual(commandLineOptions({ warnings: false }), ['-w']);
 });
 
 test('files given in memory are the files the document names', async () => {
@@ -87,13 +104,20 @@ test('the command converts like the native program, with its console text and st
   const dir = fs.mkdtempSync(path.join(project, 'cli-'));
   fs.cpSync(examples, dir, { recursive: true });
   fs.writeFileSync(path.join(dir, 'bad.txt'), 'text <nothing>');
-  for (const args of [['hello.txt', 'a.pdf'], ['pictures.txt', 'b.pdf'], ['bad.txt', 'c.pdf'], ['missing.txt', 'd.pdf'], ['hello.txt']]) {
-    const wasm = spawnSync(kestrin, args, { cwd: dir, encoding: 'latin1' });
-    const outputs = args.length > 1 ? fs.existsSync(path.join(dir, args[1])) && fs.readFileSync(path.join(dir, args[1])) : null;
-    const nativeRun = spawnSync(native, args, { cwd: dir, encoding: 'latin1' });
+  const hello = fs.readFileSync(path.join(dir, 'hello.txt'));
+  const cases = [
+    [['hello.txt', 'a.pdf']], [['-z', 'pictures.txt', 'b.pdf']], [['bad.txt', 'c.pdf']], [['missing.txt', 'd.pdf']],
+    [['hello.txt']], [['-h']], [['-V']], [['--bogus', 'hello.txt', 'e.pdf']], [['-', 'f.pdf'], hello], [['hello.txt', '-']],
+  ];
+  for (const [args, input] of cases) {
+    const output = args.at(-1).endsWith('.pdf') ? path.join(dir, args.at(-1)) : null;
+    const wasm = spawnSync(kestrin, args, { cwd: dir, encoding: 'latin1', input });
+    const written = output && fs.existsSync(output) && fs.readFileSync(output);
+    if (output) fs.rmSync(output, { force: true });
+    const nativeRun = spawnSync(native, args, { cwd: dir, encoding: 'latin1', input });
     assert.equal(wasm.stdout, nativeRun.stdout, args.join(' '));
     assert.equal(wasm.stderr, nativeRun.stderr, args.join(' '));
     assert.equal(wasm.status, nativeRun.status, args.join(' '));
-    if (outputs) assert.deepEqual(outputs, fs.readFileSync(path.join(dir, args[1])), args.join(' '));
+    assert.deepEqual(written, output && fs.existsSync(output) && fs.readFileSync(output), args.join(' '));
   }
 });

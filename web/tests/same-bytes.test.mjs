@@ -18,8 +18,9 @@ const work = fs.mkdtempSync(path.join(os.tmpdir(), 'kestrin-same-'));
 const module = await loadKestrin();
 mountHost(module);
 
-// The command-line options every document runs with.
-const optionSets = [[]];
+// The command-line options the documents run with; the examples run with all.
+const documentOptions = [[], ['-z']];
+const exampleOptions = [[], ['-z'], ['-w'], ['--warnings-as-errors']];
 
 function compare(dir, name, options) {
   const label = `${name} ${options.join(' ')}`;
@@ -41,12 +42,12 @@ test('every document of the test suite', () => {
   assert.ok(fs.existsSync(documents), `${documents} is missing: make test keeps the documents there`);
   const names = fs.readdirSync(documents).filter((name) => name.endsWith('.txt')).sort();
   assert.ok(names.length > 100, `only ${names.length} documents`);
-  for (const options of optionSets) for (const name of names) compare(documents, name, options);
+  for (const options of documentOptions) for (const name of names) compare(documents, name, options);
 });
 
 test('every example', () => {
   const dir = path.join(root, 'examples');
   const names = fs.readdirSync(dir).filter((name) => name.endsWith('.txt'));
   assert.ok(names.length >= 5);
-  for (const options of optionSets) for (const name of names) compare(dir, name, options);
+  for (const options of exampleOptions) for (const name of names) compare(dir, name, options);
 });

@@ -3,6 +3,7 @@
 // command line exactly as the native program takes it, and reads the PDF
 // back; so options, names and messages behave as they do natively.
 #include <emscripten/emscripten.h>
+#include <sys/stat.h>
 
 #include <string>
 
@@ -32,6 +33,10 @@ EMSCRIPTEN_KEEPALIVE int kestrin_run(int argc, const char* const* argv, int capt
   std::fflush(nullptr);
   return status;
 }
+
+// The file mode creation mask; emscripten starts with 0777, which would give
+// the output no permissions at all.
+EMSCRIPTEN_KEEPALIVE void kestrin_umask(int mask) { umask(static_cast<mode_t>(mask)); }
 
 EMSCRIPTEN_KEEPALIVE const char* kestrin_console() { return console_text.data(); }
 EMSCRIPTEN_KEEPALIVE size_t kestrin_console_size() { return console_text.size(); }
