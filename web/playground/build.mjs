@@ -31,7 +31,12 @@ fs.copyFileSync(path.join(here, 'playground.css'), path.join(out, 'playground.cs
 fs.copyFileSync(path.join(npm, 'dist/kestrin.wasm'), path.join(out, 'kestrin.wasm'));
 fs.copyFileSync(path.join(pdfjs, 'build/pdf.worker.min.mjs'), path.join(out, 'pdf.worker.mjs'));
 fs.cpSync(path.join(pdfjs, 'standard_fonts'), path.join(out, 'standard_fonts'), { recursive: true });
-fs.cpSync(path.join(pdfjs, 'wasm'), path.join(out, 'pdfjs-wasm'), { recursive: true });
+// Of pdf.js's decoders only the colour management one: kestrin writes no
+// JBIG2 or JPEG 2000 pictures and no scripts.
+fs.cpSync(path.join(pdfjs, 'wasm'), path.join(out, 'pdfjs-wasm'), {
+  recursive: true,
+  filter: (from) => !/(jbig2|openjpeg|quickjs)[^/]*\.(wasm|js)$/.test(from),
+});
 
 const examples = path.join(root, 'examples');
 const documents = [];
