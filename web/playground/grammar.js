@@ -5,7 +5,7 @@
 import { StreamLanguage } from '@codemirror/language';
 import { tags } from '@lezer/highlight';
 
-// Scope prefixes and the tags they take, most specific first.
+// Scope prefixes and the tags they take, the narrowest first.
 const scopeTags = [
   ['constant.character.escape', 'escape', tags.escape],
   ['constant.numeric', 'number', tags.number],
