@@ -1,7 +1,8 @@
-# Front end over CMake. `make example` builds kestrin and converts the bundled
-# example; `make test` builds and runs every test, in a normal build, in a
-# build under AddressSanitizer and UndefinedBehaviorSanitizer and, where
-# emscripten and Chromium are installed, through WebAssembly (web/web.mk).
+# Front end over CMake. `make example` builds kestrin alone (no GoogleTest
+# needed) and converts the bundled example; `make test` turns the test suite on
+# in the build, builds and runs every test, in a normal build, in a build
+# under AddressSanitizer and UndefinedBehaviorSanitizer and, where emscripten
+# and Chromium are installed, through WebAssembly (web/web.mk).
 
 BUILD ?= build
 ASAN_BUILD ?= build-asan
@@ -11,9 +12,11 @@ JOBS ?= $(shell nproc)
 
 all: kestrin
 
+# Configures without touching KESTRIN_TESTS, so that a build that `make test`
+# configured keeps its tests; a fresh build has them off.
 kestrin:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
-	cmake --build $(BUILD) -j $(JOBS)
+	cmake --build $(BUILD) -j $(JOBS) --target kestrin
 
 example: kestrin
 	$(BUILD)/kestrin examples/hello.txt $(BUILD)/hello.pdf
@@ -35,14 +38,16 @@ test: test-release test-sanitize test-web-when-present
 
 # The documents the tests compile are kept in $(BUILD)/documents, for the
 # comparison of the WebAssembly build with the native program.
-test-release: kestrin
+test-release:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DKESTRIN_TESTS=ON
+	cmake --build $(BUILD) -j $(JOBS)
 	rm -rf $(BUILD)/documents && mkdir -p $(BUILD)/documents
 	KESTRIN_RECORD_DOCUMENTS=$(abspath $(BUILD))/documents \
 	  ctest --test-dir $(BUILD) -j $(JOBS) --output-on-failure
 
 # The WebAssembly, npm and browser tests need emscripten, npm and Chromium;
 # without them they are skipped with a note, except in CI.
-test-web-when-present:
+test-web-when-present: test-release
 	@if command -v em++ >/dev/null && command -v npm >/dev/null && [ -x /usr/bin/chromium ]; then \
 	  $(MAKE) test-web; \
 	elif [ "$${CI:-}" = true ]; then \
@@ -52,7 +57,7 @@ test-web-when-present:
 	fi
 
 test-sanitize:
-	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRIN_SANITIZE=ON
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRIN_SANITIZE=ON -DKESTRIN_TESTS=ON
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ctest --test-dir $(ASAN_BUILD) -j $(JOBS) --output-on-failure
 

@@ -151,6 +151,10 @@ bool output_open(const char* path) {
       final_path = target;
       final_canonical = canonical_name(target);
       if (!earlier) fstat(fd, &info);
+    } else if (earlier && (errno == EACCES || errno == EPERM || errno == EROFS)) {
+      // A writable file in a folder that takes no new file is written in
+      // place, as it always could be.
+      fd = open(path, O_WRONLY | O_TRUNC);
     }
   } else {
     fd = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0666);
