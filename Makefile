@@ -1,13 +1,14 @@
 # Front end over CMake. `make example` builds kestrin alone (no GoogleTest
 # needed) and converts the bundled example; `make test` turns the test suite on
-# in the build, builds and runs every test, in a normal build and in a build
-# under AddressSanitizer and UndefinedBehaviorSanitizer.
+# in the build, builds and runs every test, in a normal build, in a build
+# under AddressSanitizer and UndefinedBehaviorSanitizer and, where emscripten
+# and Chromium are installed, through WebAssembly (web/web.mk).
 
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 
-.PHONY: all kestrin example examples previews package test test-release test-sanitize bench clean
+.PHONY: all kestrin example examples previews package test test-release test-sanitize test-web-when-present bench clean
 
 all: kestrin
 
@@ -33,12 +34,27 @@ previews: examples
 package: kestrin
 	cd $(BUILD) && cpack -G DEB
 
-test: test-release test-sanitize
+test: test-release test-sanitize test-web-when-present
 
+# The documents the tests compile are kept in $(BUILD)/documents, for the
+# comparison of the WebAssembly build with the native program.
 test-release:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DKESTRIN_TESTS=ON
 	cmake --build $(BUILD) -j $(JOBS)
-	ctest --test-dir $(BUILD) -j $(JOBS) --output-on-failure
+	rm -rf $(BUILD)/documents && mkdir -p $(BUILD)/documents
+	KESTRIN_RECORD_DOCUMENTS=$(abspath $(BUILD))/documents \
+	  ctest --test-dir $(BUILD) -j $(JOBS) --output-on-failure
+
+# The WebAssembly, npm and browser tests need emscripten, npm and Chromium;
+# without them they are skipped with a note, except in CI.
+test-web-when-present: test-release
+	@if command -v em++ >/dev/null && command -v npm >/dev/null && [ -x /usr/bin/chromium ]; then \
+	  $(MAKE) test-web; \
+	elif [ "$${CI:-}" = true ]; then \
+	  echo "test-web: emscripten, npm or chromium missing in CI"; exit 1; \
+	else \
+	  echo "test-web skipped: apt-get install emscripten chromium npm to run it"; \
+	fi
 
 test-sanitize:
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRIN_SANITIZE=ON -DKESTRIN_TESTS=ON
@@ -46,12 +62,13 @@ test-sanitize:
 	ctest --test-dir $(ASAN_BUILD) -j $(JOBS) --output-on-failure
 
 # Speed and memory against cat and the usual tools; not part of the tests.
-bench: kestrin
+bench: kestrin wasm
 	cmake --build $(BUILD) --target benchtool
+	if command -v npm >/dev/null; then cd bench/npm && npm ci --no-audit --no-fund; fi
 	bench/run.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(WASM_BUILD) web/npm/dist
 
 # Fuzzing: libFuzzer targets under AddressSanitizer and UBSan (clang). Each
 # target runs FUZZ_SECONDS; a crash, a sanitizer report, an input slower than
@@ -81,3 +98,5 @@ fuzz: fuzz-build
 	  grep -E '^stat::(number_of_executed_units|peak_rss_mb|new_units_added)|DONE' \
 	    $$work/fuzz-$$target.log; \
 	done
+
+include web/web.mk

@@ -17,6 +17,9 @@
 # The picture jobs: 50 JPEGs through jpg+ and through image, two GIFs
 # through gif, and through image ten opaque PNGs, ten PNGs with alpha and a
 # GIF89a with a transparent colour, against img2pdf and ImageMagick.
+# The text documents also go through the npm package (`npx kestrin`, the
+# WebAssembly build: make wasm), in a row of its own beside the JavaScript
+# libraries pdfkit and pdf-lib (bench/npm, installed with npm ci).
 # Last, instructions per input byte of the 4 MB document under callgrind.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -24,6 +27,9 @@ build=${1:-build}
 runs=${RUNS:-5}
 peer_runs=${PEER_RUNS:-1}
 kestrin=$(realpath "$build/kestrin")
+npm_cli=$(realpath web/npm/cli.js)
+[ -f web/npm/dist/kestrin.wasm ] || { echo "the npm package's WebAssembly is missing: make wasm"; exit 1; }
+js_peers=$(realpath bench/npm)
 tool=$(realpath "$build/bench/benchtool")
 work=$build/bench/work
 rm -rf "$work"
@@ -70,10 +76,10 @@ for name in ${INPUTS:-large medium empty jpegs gifs image-jpegs pngs alpha-pngs 
   peer() {  # label, command...
     local label=$1
     shift
-    local p_time
-    if read -r p_time _ < <("$tool" measure "$peer_runs" "$@" 2>/dev/null); then
+    local p_time p_peak
+    if read -r p_time p_peak < <("$tool" measure "$peer_runs" "$@" 2>/dev/null); then
       peers+="$label $(awk -v p="$p_time" -v k="$k_time" 'BEGIN { printf "%.0fx", p / k }')"
-      peers+=" $(mb "$(stat -c %s peer.pdf)")MB  "
+      peers+=" $(mb "$(stat -c %s peer.pdf)")MB (peak $(awk -v m="$p_peak" 'BEGIN { printf "%.0f", m / 1024 }')MB)  "
     else
       peers+="$label failed  "
     fi
@@ -114,6 +120,21 @@ for name in ${INPUTS:-large medium empty jpegs gifs image-jpegs pngs alpha-pngs 
       else
         echo "$name -z    (this kestrin has no -z)"
       fi
+      # The npm package, and the JavaScript libraries as times of its time.
+      node "$npm_cli" "$input" npm.pdf | grep -q 'no errors' || { echo "npx kestrin failed on $input"; exit 1; }
+      cmp -s npm.pdf "$name.pdf" || { echo "npx kestrin wrote other bytes than kestrin for $input"; exit 1; }
+      read -r n_time n_peak < <(measure node "$npm_cli" "$input" npm.pdf)
+      k_time=$n_time
+      peers=""
+      for library in pdfkit pdf-lib; do
+        if have node && [ -d "$js_peers/node_modules/$library" ]; then
+          peer "$library" node "$js_peers/$library.mjs" "$input" peer.pdf
+        else peers+="($library not installed: cd bench/npm && npm ci)  "; fi
+      done
+      awk -v n="$name/npm" -v b="$bytes" -v t="$n_time" -v p="$n_peak" -v c="$c_time" -v peers="$peers" 'BEGIN {
+        mbs = t > 0 ? b / 1e6 / t : 0; cmbs = c > 0 ? b / 1e6 / c : 0
+        ratio = 0; if (cmbs > 0) ratio = mbs / cmbs
+        printf "%-11s %8.1fM %8.4fs %10.1f %7.1fMB %9.2f  %s\n", n, b / 1e6, t, mbs, p / 1024, ratio, peers }'
       ;;
   esac
 done

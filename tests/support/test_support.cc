@@ -64,6 +64,13 @@ std::string stop_text(int line, int code, int message) {
 }
 
 CompileResult compile(const std::string& input, const std::string& name, bool readers) {
+  // With KESTRIN_RECORD_DOCUMENTS naming a folder, every document is also kept
+  // there, for comparing the WebAssembly build with the native program.
+  if (const char* record = std::getenv("KESTRIN_RECORD_DOCUMENTS")) {
+    static int recorded = 0;
+    write_file(std::string(record) + "/" + test_name() + "-" + std::to_string(++recorded) + ".txt",
+               input);
+  }
   CompileResult result;
   std::string in_path = scratch_path(name + ".txt");
   result.path = scratch_path(name + ".pdf");

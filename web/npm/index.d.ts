@@ -1,0 +1,56 @@
+/** What a document and the files it names may be given as. */
+export type Bytes = Uint8Array | ArrayBuffer | ArrayBufferView;
+
+export interface CompileOptions {
+  /** Files the document names (pictures, sounds), by the names it uses. */
+  files?: Record<string, Bytes | string> | Map<string, Bytes | string>;
+  /** Compresses the page contents (the command line's -z). */
+  compress?: boolean;
+  /** false: no warnings (-w); "error": warnings stop the run (--warnings-as-errors). */
+  warnings?: boolean | 'error';
+  /** The document's file name, as warnings name it; "document.txt" by default. */
+  name?: string;
+  /** The bytes or URL of kestrin.wasm, when it is not next to this module. */
+  wasm?: Bytes | URL | string;
+}
+
+export interface Warning {
+  line: number;
+  message: string;
+}
+
+export interface Stop {
+  line: number;
+  code: number;
+  message: string;
+}
+
+export interface CompileResult {
+  /** The PDF; empty after a stop, as the native program writes no file then. */
+  pdf: Uint8Array;
+  /** 0 after "no errors", 1 after any error. */
+  status: number;
+  /** The console text the native program prints on standard output. */
+  console: string;
+  /** What the native program writes on standard error. */
+  diagnostics: string;
+  /** The warnings of standard error, with their lines. */
+  warnings: Warning[];
+  /** The error that ended the run, or null after "no errors". */
+  stop: Stop | null;
+}
+
+/** Compiles a document (text as UTF-8, or bytes) into a PDF, in memory. */
+export function compile(source: string | Bytes, options?: CompileOptions): Promise<CompileResult>;
+
+/** Loads the WebAssembly program ahead of the first compile. */
+export function init(options?: { wasm?: Bytes | URL | string }): Promise<void>;
+
+/** The command-line options that `options` stands for. */
+export function commandLineOptions(options?: CompileOptions): string[];
+
+/** The warnings in a standard error text. */
+export function parseWarnings(diagnostics: string): Warning[];
+
+/** The error line of a console text, or null. */
+export function parseStop(consoleText: string): Stop | null;

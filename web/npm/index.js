@@ -1,0 +1,118 @@
+// kestrin for JavaScript: compiles a marked-up text into a PDF with the same
+// WebAssembly program everywhere, byte for byte what the native program
+// writes. Nothing touches the disk: the document and the files it names live
+// in the program's in-memory file system for the length of one run.
+import { loadKestrin, runKestrin } from './core.js';
+
+const encoder = new TextEncoder();
+let runs = 0;
+
+function bytesOf(value) {
+  if (typeof value === 'string') return encoder.encode(value);
+  if (value instanceof Uint8Array) return value;
+  if (ArrayBuffer.isView(value)) return new Uint8Array(value.buffer, value.byteOffset, value.byteLength);
+  if (value instanceof ArrayBuffer) return new Uint8Array(value);
+  throw new TypeError('kestrin: a document and its files must be strings or bytes');
+}
+
+function makeTree(FS, path) {
+  const parts = path.split('/');
+  parts.pop();
+  let at = path.startsWith('/') ? '' : '.';
+  for (const part of parts) {
+    if (!part) continue;
+    at += `/${part}`;
+    try {
+      FS.mkdir(at);
+    } catch {
+      // already there
+    }
+  }
+}
+
+function removeTree(FS, path) {
+  for (const name of FS.readdir(path)) {
+    if (name === '.' || name === '..') continue;
+    const child = `${path}/${name}`;
+    if (FS.isDir(FS.lstat(child).mode)) removeTree(FS, child);
+    else FS.unlink(child);
+  }
+  FS.rmdir(path);
+}
+
+// The command-line options that `options` stands for.
+export function commandLineOptions(options = {}) {
+  const args = [];
+  if (options.compress) args.push('-z');
+  if (options.warnings === false) args.push('-w');
+  else if (options.warnings === 'error') args.push('--warnings-as-errors');
+  return args;
+}
+
+// Parses "FILE:LINE: warning: TEXT" lines of standard error.
+export function parseWarnings(diagnostics) {
+  const warnings = [];
+  for (const text of diagnostics.split('\n')) {
+    const match = /^.*?:(\d+): warning: (.*)$/.exec(text);
+    if (match) warnings.push({ line: Number(match[1]), message: match[2] });
+  }
+  return warnings;
+}
+
+// Parses the console's error line: "error in line N (CODE)  MESSAGE".
+export function parseStop(consoleText) {
+  const match = /error in line (\d+) \((\d+)\) {2}(.*)/.exec(consoleText);
+  return match ? { line: Number(match[1]), code: Number(match[2]), message: match[3] } : null;
+}
+
+// Loads the WebAssembly program ahead of the first compile; `wasm` may be
+// the bytes of kestrin.wasm or its URL (by default next to this module).
+export async function init(options = {}) {
+  await loadKestrin(options.wasm);
+}
+
+export async function compile(source, options = {}) {
+  const module = await loadKestrin(options.wasm);
+  const { FS } = module;
+  const dir = `/run-${++runs}`;
+  const name = options.name ?? 'document.txt';
+  const output = name.replace(/\.[^./]*$/, '') + '.pdf';
+  FS.mkdir(dir);
+  const created = [];
+  try {
+    FS.chdir(dir);
+    const files = options.files instanceof Map ? [...options.files] : Object.entries(options.files ?? {});
+    for (const [path, data] of files) {
+      makeTree(FS, path);
+      FS.writeFile(path, bytesOf(data));
+      if (path.startsWith('/')) created.push(path);
+    }
+    makeTree(FS, name);
+    FS.writeFile(name, bytesOf(source));
+    const run = runKestrin(module, ['kestrin', ...commandLineOptions(options), '--', name, output], true);
+    let pdf = new Uint8Array(0);
+    try {
+      pdf = FS.readFile(output);
+    } catch {
+      // no output file was made
+    }
+    return {
+      pdf,
+      status: run.status,
+      console: run.console,
+      diagnostics: run.diagnostics,
+      warnings: parseWarnings(run.diagnostics),
+      stop: parseStop(run.console),
+    };
+  } finally {
+    FS.chdir('/');
+    removeTree(FS, dir);
+    for (const path of created) {
+      try {
+        FS.unlink(path);
+      } catch {
+        // gone already
+      }
+    }
+  }
+}

@@ -1,0 +1,51 @@
+// Builds the playground into one folder of static files:
+//   node web/playground/build.mjs OUT_DIR
+// The page, its bundle, pdf.js's worker, fonts and decoders, kestrin.wasm
+// and the examples with the files they name.
+import * as esbuild from 'esbuild';
+import fs from 'node:fs';
+import path from 'node:path';
+import { fileURLToPath } from 'node:url';
+
+const here = path.dirname(fileURLToPath(import.meta.url));
+const root = path.resolve(here, '../..');
+const out = path.resolve(process.argv[2] ?? path.join(root, 'build-wasm/playground'));
+const pdfjs = path.join(here, '../node_modules/pdfjs-dist');
+const npm = path.join(root, 'web/npm');
+
+fs.rmSync(out, { recursive: true, force: true });
+fs.mkdirSync(path.join(out, 'examples'), { recursive: true });
+await esbuild.build({
+  entryPoints: [path.join(here, 'main.js')],
+  bundle: true,
+  format: 'esm',
+  target: 'es2022',
+  minify: true,
+  outfile: path.join(out, 'playground.js'),
+  alias: { kestrin: path.join(npm, 'index.js') },
+  external: ['node:*'],
+  logLevel: 'warning',
+});
+fs.copyFileSync(path.join(here, 'index.html'), path.join(out, 'index.html'));
+fs.copyFileSync(path.join(here, 'playground.css'), path.join(out, 'playground.css'));
+fs.copyFileSync(path.join(npm, 'dist/kestrin.wasm'), path.join(out, 'kestrin.wasm'));
+fs.copyFileSync(path.join(pdfjs, 'build/pdf.worker.min.mjs'), path.join(out, 'pdf.worker.mjs'));
+fs.cpSync(path.join(pdfjs, 'standard_fonts'), path.join(out, 'standard_fonts'), { recursive: true });
+// Of pdf.js's decoders only the colour management one: kestrin writes no
+// JBIG2 or JPEG 2000 pictures and no scripts.
+fs.cpSync(path.join(pdfjs, 'wasm'), path.join(out, 'pdfjs-wasm'), {
+  recursive: true,
+  filter: (from) => !/(jbig2|openjpeg|quickjs)[^/]*\.(wasm|js)$/.test(from),
+});
+
+const examples = path.join(root, 'examples');
+const documents = [];
+const files = [];
+for (const name of fs.readdirSync(examples).sort()) {
+  const from = path.join(examples, name);
+  if (!fs.statSync(from).isFile() || name.endsWith('.sh')) continue;
+  fs.copyFileSync(from, path.join(out, 'examples', name));
+  (name.endsWith('.txt') ? documents : files).push(name);
+}
+fs.writeFileSync(path.join(out, 'examples/examples.json'), JSON.stringify({ documents, files }));
+console.log(`playground in ${path.relative(process.cwd(), out) || '.'}`);

@@ -1,0 +1,216 @@
+// The playground: an editor with kestrin's highlighting, a live preview of
+// every page, stops and warnings at their lines, the files a document names
+// added by dropping or picking them, the examples, and the PDF to download.
+import { EditorView, basicSetup } from 'codemirror';
+import { HighlightStyle, syntaxHighlighting } from '@codemirror/language';
+import { setDiagnostics, lintGutter, forEachDiagnostic } from '@codemirror/lint';
+import { tags } from '@lezer/highlight';
+import * as pdfjs from 'pdfjs-dist';
+import { compile, init } from 'kestrin';
+import grammar from '../../editors/textmate/kestrin.tmLanguage.json';
+import { languageFromGrammar } from './grammar.js';
+
+const base = new URL('.', location.href);
+pdfjs.GlobalWorkerOptions.workerSrc = new URL('pdf.worker.mjs', base).href;
+const worker = new pdfjs.PDFWorker(); // one worker for every preview
+
+const $ = (id) => document.getElementById(id);
+const files = new Map(); // name -> bytes
+let lastPdf = new Uint8Array(0);
+let running = false;
+let dirty = false;
+let changedAt = 0;
+const timings = []; // keystroke to preview, in milliseconds
+const phases = []; // [compile, render] milliseconds of each preview
+
+const highlight = HighlightStyle.define([
+  { tag: tags.keyword, color: '#7a3e9d', fontWeight: 'bold' },
+  { tag: tags.number, color: '#1a7f37' },
+  { tag: tags.escape, color: '#b35900' },
+  { tag: tags.comment, color: '#8a8a8a', fontStyle: 'italic' },
+  { tag: tags.string, color: '#0b5cad' },
+  { tag: tags.function(tags.variableName), color: '#0a6f80' },
+  { tag: tags.processingInstruction, color: '#9a2a2a' },
+  { tag: tags.bracket, color: '#555', fontWeight: 'bold' },
+  { tag: tags.meta, color: '#444' },
+]);
+
+const editor = new EditorView({
+  parent: $('editor'),
+  extensions: [
+    basicSetup,
+    languageFromGrammar(grammar),
+    syntaxHighlighting(highlight),
+    lintGutter(),
+    EditorView.updateListener.of((update) => {
+      if (update.docChanged) schedule();
+    }),
+  ],
+});
+
+function schedule() {
+  if (!changedAt) changedAt = performance.now();
+  if (running) dirty = true;
+  else queueMicrotask(refresh);
+}
+
+function lineRange(doc, number) {
+  const line = doc.line(Math.min(Math.max(number, 1), doc.lines));
+  return { from: line.from, to: line.to };
+}
+
+function showDiagnostics(result) {
+  const doc = editor.state.doc;
+  const marks = result.warnings.map((w) => ({ ...lineRange(doc, w.line), severity: 'warning', message: w.message }));
+  if (result.stop) marks.push({ ...lineRange(doc, result.stop.line), severity: 'error', message: `${result.stop.message} (${result.stop.code})` });
+  editor.dispatch(setDiagnostics(editor.state, marks));
+  const status = $('status');
+  status.textContent = result.console.trim().split('\n').pop() || '';
+  status.className = result.stop ? 'error' : result.warnings.length ? 'warning' : 'ok';
+  $('console').textContent = result.console + result.diagnostics;
+}
+
+async function render(pdf) {
+  const task = pdfjs.getDocument({
+    data: pdf.slice(),
+    worker,
+    standardFontDataUrl: new URL('standard_fonts/', base).href,
+    wasmUrl: new URL('pdfjs-wasm/', base).href,
+    isEvalSupported: false,
+    useSystemFonts: false,
+    disableFontFace: true,
+  });
+  const pdfDocument = await task.promise;
+  const opened = performance.now();
+  const width = $('preview').clientWidth - 32;
+  const canvases = [];
+  for (let number = 1; number <= pdfDocument.numPages; ++number) {
+    const page = await pdfDocument.getPage(number);
+    const natural = page.getViewport({ scale: 1 });
+    const viewport = page.getViewport({ scale: (Math.max(width, 200) / natural.width) * devicePixelRatio });
+    const canvas = document.createElement('canvas');
+    canvas.width = Math.round(viewport.width);
+    canvas.height = Math.round(viewport.height);
+    canvas.style.width = `${viewport.width / devicePixelRatio}px`;
+    canvas.dataset.page = String(number);
+    await page.render({ canvas, canvasContext: canvas.getContext('2d'), viewport }).promise;
+    canvases.push(canvas);
+  }
+  await task.destroy();
+  $('pages').replaceChildren(...canvases);
+  return opened;
+}
+
+async function refresh() {
+  if (running) {
+    dirty = true;
+    return;
+  }
+  running = true;
+  document.body.dataset.state = 'busy';
+  try {
+    do {
+      dirty = false;
+      const started = performance.now();
+      const result = await compile(editor.state.doc.toString(), {
+        files,
+        compress: $('compress').checked,
+        name: 'document.txt',
+      });
+      showDiagnostics(result);
+      lastPdf = result.pdf;
+      $('download').disabled = result.pdf.length === 0;
+      const compiled = performance.now();
+      if (result.pdf.length && !dirty) {
+        try {
+          const opened = await render(result.pdf);
+          phases.push([compiled - started, opened - compiled, performance.now() - opened]);
+        } catch (error) {
+          if (!result.stop) $('status').textContent = `preview: ${error.message}`;
+        }
+      }
+    } while (dirty);
+    if (changedAt) timings.push(performance.now() - changedAt);
+    changedAt = 0;
+    document.body.dataset.state = 'ready';
+  } finally {
+    running = false;
+  }
+}
+
+function setDocument(text) {
+  changedAt = performance.now();
+  editor.dispatch({ changes: { from: 0, to: editor.state.doc.length, insert: text } });
+}
+
+async function addFiles(list) {
+  for (const file of list) files.set(file.name, new Uint8Array(await file.arrayBuffer()));
+  showFiles();
+  schedule();
+}
+
+function showFiles() {
+  $('files').replaceChildren(
+    ...[...files.keys()].sort().map((name) => {
+      const item = document.createElement('li');
+      item.textContent = name;
+      return item;
+    }),
+  );
+}
+
+async function loadExamples() {
+  const manifest = await (await fetch(new URL('examples/examples.json', base))).json();
+  for (const name of manifest.files) {
+    const bytes = new Uint8Array(await (await fetch(new URL(`examples/${name}`, base))).arrayBuffer());
+    files.set(name, bytes);
+  }
+  showFiles();
+  const menu = $('examples');
+  for (const name of manifest.documents) menu.append(new Option(name, name));
+  menu.addEventListener('change', async () => {
+    setDocument(await (await fetch(new URL(`examples/${menu.value}`, base))).text());
+  });
+  return manifest.documents;
+}
+
+$('download').addEventListener('click', () => {
+  const link = document.createElement('a');
+  link.href = URL.createObjectURL(new Blob([lastPdf], { type: 'application/pdf' }));
+  link.download = 'document.pdf';
+  link.click();
+  setTimeout(() => URL.revokeObjectURL(link.href), 1000);
+});
+$('picker').addEventListener('change', (event) => addFiles(event.target.files));
+$('compress').addEventListener('change', schedule);
+window.addEventListener('dragover', (event) => {
+  event.preventDefault();
+  document.body.classList.add('dropping');
+});
+window.addEventListener('dragleave', () => document.body.classList.remove('dropping'));
+window.addEventListener('drop', (event) => {
+  event.preventDefault();
+  document.body.classList.remove('dropping');
+  addFiles(event.dataTransfer.files);
+});
+
+// For the browser tests and the curious: timings and the last PDF.
+window.kestrinPlayground = {
+  timings,
+  phases,
+  lastPdf: () => lastPdf,
+  text: () => editor.state.doc.toString(),
+  diagnostics: () => {
+    const marks = [];
+    forEachDiagnostic(editor.state, (d, from) =>
+      marks.push({ line: editor.state.doc.lineAt(from).number, severity: d.severity, message: d.message }),
+    );
+    return marks;
+  },
+};
+
+await init({ wasm: new URL('kestrin.wasm', base) });
+const documents = await loadExamples();
+const start = documents.includes('hello.txt') ? 'hello.txt' : documents[0];
+$('examples').value = start;
+setDocument(await (await fetch(new URL(`examples/${start}`, base))).text());

@@ -1,0 +1,152 @@
+// The built playground in headless Chromium (Debian's, no download): it
+// loads cleanly, follows typing, marks a stop at its line, uses a dropped
+// picture and downloads the native program's bytes.
+import { test, before, after } from 'node:test';
+import assert from 'node:assert/strict';
+import { spawnSync } from 'node:child_process';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { fileURLToPath } from 'node:url';
+import { chromium } from 'playwright-core';
+import { serve } from './serve.mjs';
+
+const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
+const site = path.join(root, process.env.WASM_BUILD ?? 'build-wasm', 'playground');
+const native = process.env.KESTRIN_NATIVE ?? path.join(root, 'build/kestrin');
+const executablePath = process.env.CHROMIUM ?? '/usr/bin/chromium';
+let server, context, page, url;
+const errors = [];
+
+before(async () => {
+  assert.ok(fs.existsSync(path.join(site, 'index.html')), 'make web first');
+  assert.ok(fs.existsSync(executablePath), `no Chromium at ${executablePath}`);
+  server = await serve(site);
+  url = `http://127.0.0.1:${server.address().port}/`;
+  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'kestrin-chromium-'));
+  context = await chromium.launchPersistentContext(profile, {
+    executablePath,
+    headless: true,
+    acceptDownloads: true,
+    viewport: { width: 1200, height: 900 },
+    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+  });
+  page = context.pages()[0] ?? (await context.newPage());
+  page.on('console', (message) => message.type() === 'error' && errors.push(message.text()));
+  page.on('pageerror', (error) => errors.push(String(error)));
+  await page.goto(url);
+  await page.waitForSelector('body[data-state=ready]');
+});
+
+after(async () => {
+  await context?.close();
+  server?.close();
+});
+
+// Replaces the document by typing it, and waits for the preview to follow.
+async function type(text) {
+  const before = await page.evaluate(() => window.kestrinPlayground.timings.length);
+  await page.click('.cm-content');
+  await page.keyboard.press('Control+A');
+  await page.keyboard.press('Delete');
+  await page.keyboard.type(text, { delay: 5 });
+  await page.waitForFunction((n) => window.kestrinPlayground.timings.length > n, before);
+  await settle();
+}
+
+// Waits until the preview has caught up with the editor.
+async function settle() {
+  await page.waitForTimeout(100);
+  await page.waitForFunction(() => document.body.dataset.state === 'ready');
+}
+
+// Chooses an example and waits for its preview.
+async function choose(name) {
+  await page.selectOption('#examples', name);
+  const text = fs.readFileSync(path.join(root, 'examples', name), 'latin1');
+  await page.waitForFunction((expected) => window.kestrinPlayground.text() === expected, text);
+  await settle();
+}
+
+// Share of the first page's pixels that are not white.
+function inkOfFirstPage() {
+  return page.evaluate(() => {
+    const canvas = document.querySelector('#pages canvas');
+    const { data } = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height);
+    let ink = 0;
+    for (let i = 0; i < data.length; i += 4) if (data[i] + data[i + 1] + data[i + 2] < 720) ++ink;
+    return ink / (data.length / 4);
+  });
+}
+
+test('the page loads without console errors and shows the first example', async () => {
+  assert.deepEqual(errors, []);
+  assert.ok((await page.locator('#pages canvas').count()) >= 1);
+  assert.ok((await page.locator('#examples option').count()) >= 5);
+  assert.ok((await page.locator('.cm-content span').count()) > 0, 'highlighted tokens');
+});
+
+test('typing a document shows its first page', async () => {
+  await type('');
+  assert.equal(await inkOfFirstPage(), 0);
+  await type('[/F6 40 Tf]Typed in the browser');
+  assert.ok((await inkOfFirstPage()) > 0.001);
+  assert.equal(await page.textContent('#status'), 'no errors');
+  assert.deepEqual(errors, []);
+});
+
+test('an unknown command shows the stop message at its line', async () => {
+  await type('first line\nsecond <bogus 1> line\n');
+  const marks = await page.evaluate(() => window.kestrinPlayground.diagnostics());
+  assert.deepEqual(marks, [{ line: 2, severity: 'error', message: 'unknown ctrl command (44)' }]);
+  assert.equal(await page.textContent('#status'), 'error in line 2 (44)  unknown ctrl command');
+  const marked = await page.locator('.cm-line', { has: page.locator('.cm-lintRange-error') }).textContent();
+  assert.equal(marked, 'second <bogus 1> line');
+});
+
+test('a dropped picture placed on the page appears in the preview', async () => {
+  const document = '<jpg+ 1 dropped.jpg>x<pict+ 1 0 0 595 842>';
+  await type(document);
+  assert.match(await page.textContent('#status'), /error/);
+  const bytes = fs.readFileSync(path.join(root, 'tests/data/jpeg/grey-240x180.jpg')).toString('base64');
+  await page.evaluate((base64) => {
+    const transfer = new DataTransfer();
+    const data = Uint8Array.from(atob(base64), (c) => c.charCodeAt(0));
+    transfer.items.add(new File([data], 'dropped.jpg', { type: 'image/jpeg' }));
+    window.dispatchEvent(new DragEvent('drop', { dataTransfer: transfer, bubbles: true, cancelable: true }));
+  }, bytes);
+  await page.waitForFunction(() => document.getElementById('status').textContent === 'no errors');
+  await settle();
+  assert.ok((await inkOfFirstPage()) > 0.5, 'the picture covers the page');
+});
+
+test('the download is the native program\'s PDF, byte for byte', async () => {
+  await choose('pictures.txt');
+  assert.equal(await page.textContent('#status'), 'no errors');
+  const [download] = await Promise.all([page.waitForEvent('download'), page.click('#download')]);
+  const saved = await download.path();
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'kestrin-download-'));
+  const run = spawnSync(native, ['pictures.txt', path.join(dir, 'native.pdf')], { cwd: path.join(root, 'examples') });
+  assert.equal(run.status, 0);
+  assert.ok(fs.readFileSync(saved).equals(fs.readFileSync(path.join(dir, 'native.pdf'))));
+});
+
+test('the preview follows each keystroke within about 100 ms', async () => {
+  await choose('letter.txt');
+  await page.click('.cm-content');
+  await page.keyboard.press('Control+End');
+  const start = await page.evaluate(() => window.kestrinPlayground.timings.length);
+  for (const key of 'Yours truly') {
+    const count = await page.evaluate(() => window.kestrinPlayground.timings.length);
+    await page.keyboard.type(key);
+    await page.waitForFunction((n) => window.kestrinPlayground.timings.length > n, count);
+  }
+  const timings = (await page.evaluate(() => window.kestrinPlayground.timings)).slice(start);
+  assert.equal(timings.length, 11);
+  const sorted = [...timings].sort((a, b) => a - b);
+  const median = sorted[Math.floor(sorted.length / 2)];
+  console.log(`keystroke to preview (letter.txt): median ${median.toFixed(1)} ms, slowest ${sorted.at(-1).toFixed(1)} ms`);
+  assert.ok(median < 500, `median ${median} ms`);
+  assert.deepEqual(errors, []);
+});

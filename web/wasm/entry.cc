@@ -1,0 +1,46 @@
+// The WebAssembly entry. JavaScript writes the input and the files a
+// document names into the in-memory file system, calls kestrin_run with a
+// command line exactly as the native program takes it, and reads the PDF
+// back; so options, names and messages behave as they do natively.
+#include <emscripten/emscripten.h>
+#include <sys/stat.h>
+
+#include <string>
+
+#include "diagnostics.h"
+#include "driver.h"
+
+namespace {
+
+std::string console_text;
+std::string diagnostics_text;
+
+}  // namespace
+
+extern "C" {
+
+// One run of `kestrin argv[1] ... argv[argc-1]`; returns the exit status.
+// With `capture` set, the console text and standard error are kept for
+// kestrin_console and kestrin_diagnostics instead of being written out.
+EMSCRIPTEN_KEEPALIVE int kestrin_run(int argc, const char* const* argv, int capture) {
+  console_text.clear();
+  diagnostics_text.clear();
+  console_capture = capture ? &console_text : nullptr;
+  diagnostics_capture = capture ? &diagnostics_text : nullptr;
+  int status = run_kestrin(argc, argv);
+  console_capture = nullptr;
+  diagnostics_capture = nullptr;
+  std::fflush(nullptr);
+  return status;
+}
+
+// The file mode creation mask; emscripten starts with 0777, which would give
+// the output no permissions at all.
+EMSCRIPTEN_KEEPALIVE void kestrin_umask(int mask) { umask(static_cast<mode_t>(mask)); }
+
+EMSCRIPTEN_KEEPALIVE const char* kestrin_console() { return console_text.data(); }
+EMSCRIPTEN_KEEPALIVE size_t kestrin_console_size() { return console_text.size(); }
+EMSCRIPTEN_KEEPALIVE const char* kestrin_diagnostics() { return diagnostics_text.data(); }
+EMSCRIPTEN_KEEPALIVE size_t kestrin_diagnostics_size() { return diagnostics_text.size(); }
+
+}  // extern "C"
