@@ -56,6 +56,7 @@ constexpr int max_annot = 256;          // annotations per document
 constexpr int max_para = 5000;          // words in the annotation store
 constexpr int annot_store_room = 5007;  // a text or link record may end past
 constexpr int io_buffer_size = 1 << 16;
+constexpr int64_t max_xref_offset = 9999999999;  // ten digits
 
 // Indices into the message table. ORDER MESSAGES: keep in step with
 // message_table in src/driver/messages.cc.
@@ -144,6 +145,7 @@ struct FileId {
 struct InputStream {
   std::FILE* file;                       // null when not open
   FileId id;                             // identity of the file
+  const char* name;                      // as standard error names it
   bool open;                             // a file or a memory text is attached
   const unsigned char* next;             // next unread byte
   const unsigned char* end;              // one past the last byte in the window
@@ -153,10 +155,11 @@ struct InputStream {
 // The output file behind one large buffer; every byte of it passes
 // emit_char or emit_raw_byte (see include/pdf.h).
 struct OutputStream {
-  std::FILE* file;  // null when not open
-  int fill;         // bytes waiting in buffer
-  bool failed;      // a write to the file has failed
-  FileId id;        // identity of the file
+  std::FILE* file;   // null when not open
+  int fill;          // bytes waiting in buffer
+  bool failed;       // a write to the file has failed
+  int error_number;  // the errno of the first failure
+  FileId id;         // identity of the file
   unsigned char buffer[io_buffer_size];
 };
 

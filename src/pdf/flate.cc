@@ -6,6 +6,8 @@
 // set back to the file's true offset at the end.
 #include <zlib.h>
 
+#include <cerrno>
+
 #include "diagnostics.h"
 #include "pdf.h"
 
@@ -23,7 +25,6 @@ FlateState flate;
 // Deflates `size` plain bytes (with `flush` as zlib's flush mode) and writes
 // what comes out straight to the file.
 void deflate_into_file(unsigned char* data, int size, int flush) {
-  OutputStream& file_out = run.output_file;
   flate.zs.next_in = data;
   flate.zs.avail_in = static_cast<uInt>(size);
   do {
@@ -31,8 +32,8 @@ void deflate_into_file(unsigned char* data, int size, int flush) {
     flate.zs.avail_out = sizeof flate.out;
     deflate(&flate.zs, flush);
     size_t produced = sizeof flate.out - flate.zs.avail_out;
-    if (produced > 0 && std::fwrite(flate.out, 1, produced, file_out.file) != produced)
-      file_out.failed = true;
+    if (produced > 0 && std::fwrite(flate.out, 1, produced, run.output_file.file) != produced)
+      output_failed(errno);
     flate.compressed += static_cast<int64_t>(produced);
   } while (flate.zs.avail_out == 0 || (flush == Z_FINISH && flate.zs.avail_in > 0));
 }
