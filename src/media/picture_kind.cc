@@ -56,6 +56,10 @@ void check_jpeg_file(const char* path, int64_t line) {
   if (!file) return;  // the command says why
   unsigned char head[16];
   size_t got = std::fread(head, 1, sizeof head, file);
+  if (std::ferror(file)) {  // the command reports the read error
+    std::fclose(file);
+    return;
+  }
   const char* kind = picture_kind_name(head, got);
   if (!kind || std::strcmp(kind, "JPEG") != 0) {
     std::string text = std::string(path) + " is ";
