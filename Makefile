@@ -1,6 +1,7 @@
-# Front end over CMake. `make example` builds kestrin and converts the bundled
-# example; `make test` builds and runs every test, in a normal build and in a
-# build under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Front end over CMake. `make example` builds kestrin alone (no GoogleTest
+# needed) and converts the bundled example; `make test` turns the test suite on
+# in the build, builds and runs every test, in a normal build and in a build
+# under AddressSanitizer and UndefinedBehaviorSanitizer.
 
 BUILD ?= build
 ASAN_BUILD ?= build-asan
@@ -10,9 +11,11 @@ JOBS ?= $(shell nproc)
 
 all: kestrin
 
+# Configures without touching KESTRIN_TESTS, so that a build that `make test`
+# configured keeps its tests; a fresh build has them off.
 kestrin:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
-	cmake --build $(BUILD) -j $(JOBS)
+	cmake --build $(BUILD) -j $(JOBS) --target kestrin
 
 example: kestrin
 	$(BUILD)/kestrin examples/hello.txt $(BUILD)/hello.pdf
@@ -32,11 +35,13 @@ package: kestrin
 
 test: test-release test-sanitize
 
-test-release: kestrin
+test-release:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DKESTRIN_TESTS=ON
+	cmake --build $(BUILD) -j $(JOBS)
 	ctest --test-dir $(BUILD) -j $(JOBS) --output-on-failure
 
 test-sanitize:
-	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRIN_SANITIZE=ON
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRIN_SANITIZE=ON -DKESTRIN_TESTS=ON
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ctest --test-dir $(ASAN_BUILD) -j $(JOBS) --output-on-failure
 

@@ -72,6 +72,9 @@ void warn(WarningKind kind, int64_t line, const std::string& text);
 // Forgets the warnings of an earlier run.
 void reset_warnings();
 
+// How many warnings the run has had so far, shown or not.
+int64_t warnings_so_far();
+
 // Says how many warnings of each kind were not shown; returns how many
 // warnings the run had in all.
 int64_t finish_warnings();

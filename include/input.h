@@ -7,9 +7,11 @@
 
 #include "run_state.h"
 
-// Opens a file for reading bytes; null if it cannot be opened or is a
-// directory. `id`, when given, receives the file's identity.
-std::FILE* open_for_reading(const char* path, FileId* id);
+// Opens a file for reading bytes ("-": standard input); null, with errno
+// set, if it cannot be opened, is a directory, or is a character or block
+// device while `devices` is false. `id`, when given, receives the file's
+// identity.
+std::FILE* open_for_reading(const char* path, FileId* id, bool devices);
 
 // Attaches the input text: a file (false if it cannot be opened) or memory.
 bool input_open_file(const char* path);

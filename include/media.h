@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "run_state.h"
 
@@ -27,8 +28,9 @@ void begin_image_object(int32_t picture);
 void write_image_size(int32_t picture, const JpegFrame* frame);
 
 // Scans a JPEG file from its current position for the first frame header;
-// the end of the file before it stops the run (code 58).
-JpegFrame scan_jpeg_frame(std::FILE* file);
+// the end of the file before it stops the run (code 58). With `kept`, every
+// byte read is appended there and nothing is skipped by seeking.
+JpegFrame scan_jpeg_frame(std::FILE* file, std::string* kept = nullptr);
 
 // Writes a GIF's colour table as the /Indexed colour space's lookup string
 // and its LZW data re-packed in PDF bit order; returns the data byte count.

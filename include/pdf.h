@@ -10,11 +10,30 @@
 
 // --- Output channel -------------------------------------------------------
 
-// Opens the output for writing untranslated bytes; false if it cannot be.
+// Opens the output for writing untranslated bytes; false if it cannot be
+// (errno says why). A regular file, or a path that does not exist yet, is
+// written as a temporary file beside it; "-" is standard output.
 bool output_open(const char* path);
 
-// Flushes and closes the output; false if any write to it failed.
-bool output_close();
+// Flushes and closes the output. With `keep`, a temporary file then replaces
+// the output; without, it is removed. False if a write, the close or the
+// rename failed (run.output_file.error_number says why).
+bool output_close(bool keep);
+
+// Whether `path` is standard output: "-", or the file standard output is.
+bool output_names_standard_output(const char* path);
+
+// Whether `path` names the file a successful run will write, also when no
+// file of that name exists yet.
+bool output_would_replace(const char* path);
+
+// The device and inode of the file `path` names ("-": standard output).
+bool output_identity(const char* path, FileId* id);
+
+// Writes the buffer out (through the compressor in a Flate stream); false
+// once any write has failed.
+bool output_write_buffer();
+void output_failed(int error_number);  // records the first failure
 
 // Writes out the buffer; a failed write stops the run (code 72).
 void output_flush();
@@ -66,13 +85,20 @@ struct FileCloser {
   }
 };
 
-// Opens an external file named in the input. A file that cannot be opened (or
-// is a directory) stops with `open_code` and message 19; the output file
-// itself stops with code 71.
+// Opens an external file named in the input. A file that cannot be opened,
+// a directory or a device stops with `open_code` and message 19; the output
+// file itself (the one a successful run replaces) stops with code 71.
+// Standard error names the file and the reason.
 std::FILE* open_external_file(const char* path, int open_code);
 
-// Copies a whole external file as raw bytes; returns the byte count.
+// After a read of the external file came up short: a read error (not the
+// end of the file) stops with code 74, naming the file on standard error.
+void check_external_read(std::FILE* file);
+
+// Copies a whole external file, or the rest of an open one, as raw bytes;
+// returns the byte count.
 int64_t copy_file_into_output(const char* path);
+int64_t copy_open_file_into_output(std::FILE* source);
 
 // Memory text builder: appends at the cursor and leaves a zero byte there.
 void builder_put_text(const char* text, char*& cursor);

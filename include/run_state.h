@@ -63,6 +63,7 @@ constexpr int max_tabs = 32;          // the widest tab stop distance
 constexpr int min_wrap = 10;          // the narrowest wrapping width
 constexpr int max_wrap = 1000;        // the widest wrapping width
 constexpr int utf8_check_count = 16;  // high bytes tested for undeclared UTF-8
+constexpr int64_t max_xref_offset = 9999999999;  // ten digits
 
 // Indices into the message table. ORDER MESSAGES: keep in step with
 // message_table in src/driver/messages.cc.
@@ -149,11 +150,12 @@ struct FileId {
 };
 
 struct InputStream {
-  std::FILE* file;            // null when not open
-  FileId id;                  // identity of the file
-  bool open;                  // a file or a memory text is attached
-  const unsigned char* next;  // next unread byte
-  const unsigned char* end;   // one past the last byte in the window
+  std::FILE* file;                       // null when not open
+  FileId id;                             // identity of the file
+  const char* name;                      // as standard error names it
+  bool open;                             // a file or a memory text is attached
+  const unsigned char* next;             // next unread byte
+  const unsigned char* end;              // one past the last byte in the window
   bool high_bytes;  // the window holds a byte beyond ASCII (tested while looking for UTF-8)
   unsigned char buffer[io_buffer_size];  // the window over the file
 };
@@ -161,10 +163,11 @@ struct InputStream {
 // The output file behind one large buffer; every byte of it passes
 // emit_char or emit_raw_byte (see include/pdf.h).
 struct OutputStream {
-  std::FILE* file;  // null when not open
-  int fill;         // bytes waiting in buffer
-  bool failed;      // a write to the file has failed
-  FileId id;        // identity of the file
+  std::FILE* file;   // null when not open
+  int fill;          // bytes waiting in buffer
+  bool failed;       // a write to the file has failed
+  int error_number;  // the errno of the first failure
+  FileId id;         // identity of the file
   unsigned char buffer[io_buffer_size];
 };
 

@@ -14,9 +14,9 @@ namespace {
 int64_t warning_count[warning_kind_count];
 
 const char* const kind_name[warning_kind_count] = {
-    "text below the page",     "line wider than the page", "font name",
-    "unknown operator",        "control character",        "unescaped bracket",
-    "undeclared utf-8",        "picture file kind",        "arithmetic-coded jpeg",
+    "text below the page", "line wider than the page", "font name",
+    "unknown operator",    "control character",        "unescaped bracket",
+    "undeclared utf-8",    "picture file kind",        "arithmetic-coded jpeg",
 };
 
 void put_diagnostic(const std::string& line) {
@@ -44,13 +44,20 @@ void reset_warnings() {
   for (int64_t& count : warning_count) count = 0;
 }
 
+int64_t warnings_so_far() {
+  int64_t total = 0;
+  for (int64_t count : warning_count) total += count;
+  return total;
+}
+
 int64_t finish_warnings() {
   int64_t total = 0;
   for (int kind = 0; kind < warning_kind_count; ++kind) {
     int64_t count = warning_count[kind];
     total += count;
     if (count > warning_show_limit)
-      put_diagnostic(warning_file_name + ": warning: " + std::to_string(count - warning_show_limit) +
+      put_diagnostic(warning_file_name +
+                     ": warning: " + std::to_string(count - warning_show_limit) +
                      " more of the kind \"" + kind_name[kind] + "\" not shown\n");
   }
   return total;

@@ -11,13 +11,16 @@
 // items last.
 #include "driver.h"
 
-#include <sys/stat.h>
-
+#include <cerrno>
+#include <csignal>
+#include <cstring>
 #include <new>
+#include <string>
 
 #include "commands.h"
 #include "diagnostics.h"
 #include "input.h"
+#include "options.h"
 #include "page.h"
 #include "pdf.h"
 
@@ -36,33 +39,43 @@ const char file_header[] =
     "%created by Kestrin V 0.08 alpha\n"
     "%https://kestrin-pdf.org/\n";
 
-// Whether `path` names the file the input was read from (links followed).
+// Whether `path` names the file the input was read from (links followed;
+// "-" compares standard output).
 bool names_input_file(const char* path) {
-  if (!run.input_file.file) return false;
-  struct stat info;
-  if (stat(path, &info) != 0) return false;
-  return run.input_file.id ==
-         FileId{static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
+  FileId id;
+  return run.input_file.file && output_identity(path, &id) && run.input_file.id == id;
 }
+
+std::string output_name;  // as given, for what standard error says
 
 // Everything after the input is attached; ends in the stop, never returns.
 [[noreturn]] void compile(const char* output_path) {
   skip_byte_order_mark();
   next_char();  // prime the lookahead; the output does not exist yet
   if (names_input_file(output_path)) fatal_error(68, msg_output_is_input);
-  if (!output_open(output_path)) fatal_error(3, msg_cant_open_output);
+  output_name = output_path;
+  if (!output_open(output_path)) {
+    report_file_problem(output_path, errno);
+    fatal_error(3, msg_cant_open_output);
+  }
   emit_text(file_header);
   run_document();
+  if (run.options.warnings_as_errors && warnings_so_far() > 0)
+    fatal_error(76, msg_warnings_as_errors);
   write_xref();
   write_trailer();
   fatal_error(4, msg_no_errors);
 }
 
-// Closes the files and prints the console line; returns the exit status.
+// Closes the files and prints the console line; returns the exit status. The
+// output is kept only when the run succeeded.
 int finish_run(Stop stop) {
   input_close();
-  if (!output_close() && stop.message == msg_no_errors)
-    stop = Stop{72, msg_cant_write_output, run.line_number};
+  finish_warnings();
+  bool success = stop.message == msg_no_errors;
+  if (!output_close(success) && success) stop = Stop{72, msg_cant_write_output, run.line_number};
+  if (stop.code == 72 && run.output_file.error_number != 0)
+    report_file_problem(output_name.c_str(), run.output_file.error_number);
   console_put_text("\n");
   if (stop.message != msg_no_errors) {
     console_put_text("error in line ");
@@ -73,8 +86,19 @@ int finish_run(Stop stop) {
   }
   console_put_text(message_table[stop.message]);
   console_put_text("\n");
-  if (!console_capture) std::fflush(stdout);
+  if (!console_capture) std::fflush(console_file);
   return stop.message == msg_no_errors ? 0 : 1;
+}
+
+// A fresh run: the record, the warnings and the console back at the start.
+void start_run(const RunOptions& options, const char* input_name) {
+  reset_run_state();
+  reset_warnings();
+  run.options = options;
+  warnings_enabled = options.warnings;
+  warning_file_name = input_name;
+  output_name.clear();
+  console_file = stdout;
 }
 
 }  // namespace
@@ -91,11 +115,29 @@ void run_document() {
 }
 
 int run_kestrin(int argc, const char* const* argv) {
-  reset_run_state();
+  CommandLine line = parse_command_line(argc, argv);
+  if (line.action == CommandLine::help || line.action == CommandLine::version) {
+    std::fputs(line.action == CommandLine::help ? help_text : "kestrin " KESTRIN_VERSION "\n",
+               stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+  }
+  bool from_stdin = line.input && std::strcmp(line.input, "-") == 0;
+  start_run(line.options, from_stdin ? "<stdin>" : line.input ? line.input : "");
+  std::signal(SIGXFSZ, SIG_IGN);  // an over-large file fails a write instead
   try {
-    if (argc != 3) fatal_error(1, msg_usage);
-    if (!input_open_file(argv[1])) fatal_error(2, msg_cant_open_input);
-    compile(argv[2]);
+    if (line.action == CommandLine::usage) {
+      if (line.unknown)
+        report_problem(std::string("unknown option ") + line.unknown +
+                       " (kestrin --help lists them)");
+      fatal_error(1, msg_usage);
+    }
+    // The console text must not mix with a PDF written to standard output.
+    if (output_names_standard_output(line.output)) console_file = stderr;
+    if (!input_open_file(line.input)) {
+      report_file_problem(from_stdin ? "<stdin>" : line.input, errno);
+      fatal_error(2, msg_cant_open_input);
+    }
+    compile(line.output);
   } catch (const Stop& stop) {
     return finish_run(stop);
   }
@@ -103,8 +145,7 @@ int run_kestrin(int argc, const char* const* argv) {
 
 int run_kestrin_on_text(const unsigned char* text, size_t size, const char* output_path,
                         const RunOptions& options) {
-  reset_run_state();
-  run.options = options;
+  start_run(options, "<memory>");
   try {
     input_open_memory(text, size);
     compile(output_path);

@@ -7,7 +7,9 @@
 // next "*"; the character after the comment is delivered in its place and is
 // not itself tested for a comment.
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -16,12 +18,21 @@
 #include "diagnostics.h"
 #include "input.h"
 
-std::FILE* open_for_reading(const char* path, FileId* id) {
-  std::FILE* file = std::fopen(path, "rb");
+std::FILE* open_for_reading(const char* path, FileId* id, bool devices) {
+  bool standard_input = std::strcmp(path, "-") == 0;
+  std::FILE* file = standard_input ? fdopen(dup(STDIN_FILENO), "rb") : std::fopen(path, "rb");
   if (!file) return nullptr;
   struct stat info;
-  if (fstat(fileno(file), &info) != 0 || S_ISDIR(info.st_mode)) {
+  int refusal = 0;
+  if (fstat(fileno(file), &info) != 0)
+    refusal = errno;
+  else if (S_ISDIR(info.st_mode))
+    refusal = EISDIR;
+  else if (!devices && (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)))
+    refusal = ENODEV;  // /dev/zero and the like never end
+  if (refusal) {
     std::fclose(file);
+    errno = refusal;
     return nullptr;
   }
   if (id) *id = FileId{static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
@@ -53,8 +64,9 @@ static void note_high_bytes() {
 
 bool input_open_file(const char* path) {
   InputStream& in = run.input_file;
-  in.file = open_for_reading(path, &in.id);
+  in.file = open_for_reading(path, &in.id, true);
   if (!in.file) return false;
+  in.name = std::strcmp(path, "-") == 0 ? "<stdin>" : path;
   in.open = true;
   in.next = in.end = in.buffer;
   return true;
@@ -81,7 +93,11 @@ int input_refill() {
   InputStream& in = run.input_file;
   if (!in.file) return -1;
   size_t got = std::fread(in.buffer, 1, sizeof in.buffer, in.file);
-  if (got == 0) return -1;  // end of file, or a read error taken as the end
+  if (got == 0) {
+    if (!std::ferror(in.file)) return -1;
+    report_file_problem(in.name, errno);
+    fatal_error(73, msg_cant_read_input);
+  }
   in.next = in.buffer;
   in.end = in.buffer + got;
   note_high_bytes();

@@ -30,7 +30,10 @@ struct GifReader {
   // A byte of the file; the end of the file stops with `end_code`.
   int byte(int end_code) {
     int c = getc_unlocked(file);
-    if (c == EOF) fatal_error(end_code, msg_bad_gif);
+    if (c == EOF) {
+      check_external_read(file);
+      fatal_error(end_code, msg_bad_gif);
+    }
     return c;
   }
 
@@ -48,7 +51,10 @@ struct GifReader {
       terminated = true;
       return 0;
     }
-    if (std::fread(block, 1, size, file) != static_cast<size_t>(size)) fatal_error(56, msg_bad_gif);
+    if (std::fread(block, 1, size, file) != static_cast<size_t>(size)) {
+      check_external_read(file);
+      fatal_error(56, msg_bad_gif);
+    }
     return size;
   }
 };

@@ -12,6 +12,8 @@
 #include <libdeflate.h>
 #include <zlib.h>
 
+#include <cerrno>
+
 #include "diagnostics.h"
 #include "pdf.h"
 
@@ -34,8 +36,7 @@ struct FlateState {
 FlateState flate;
 
 void write_to_file(const unsigned char* data, size_t size) {
-  OutputStream& file_out = run.output_file;
-  if (size > 0 && std::fwrite(data, 1, size, file_out.file) != size) file_out.failed = true;
+  if (size > 0 && std::fwrite(data, 1, size, run.output_file.file) != size) output_failed(errno);
   flate.compressed += static_cast<int64_t>(size);
 }
 

@@ -13,6 +13,8 @@
 void begin_object(const char* text) {
   int32_t number = run.next_object;
   if (number >= max_obj) fatal_error(48, msg_too_many_objects);
+  // A cross-reference entry holds ten digits of offset, and no more.
+  if (run.bytes_written > max_xref_offset) fatal_error(75, msg_output_too_large);
   run.xref_offset[number] = run.bytes_written;
   run.next_object = number + 1;
   emit_int(number);

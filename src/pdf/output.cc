@@ -5,52 +5,33 @@
 // channel writes each line feed as CR LF and drops a line feed that directly
 // follows a written line feed, so the text path never writes a blank line.
 // Raw bytes (copied files, GIF data) pass unchanged and reset that memory.
-#include <sys/stat.h>
-
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <string>
 
 #include "diagnostics.h"
 #include "input.h"
 #include "pdf.h"
 
-bool output_open(const char* path) {
-  OutputStream& out = run.output_file;
-  out.file = std::fopen(path, "wb");
-  if (!out.file) return false;
-  std::setvbuf(out.file, nullptr, _IONBF, 0);  // the channel buffers itself
-  struct stat info;
-  if (fstat(fileno(out.file), &info) == 0)
-    out.id = FileId{static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
-  out.fill = 0;
-  out.failed = false;
-  return true;
-}
-
-// Writes the buffer out, through the compressor while a Flate stream is
-// open; false on a failed write.
-static bool write_buffer() {
+bool output_write_buffer() {
   OutputStream& out = run.output_file;
   if (flate_active()) flate_write_buffer();
   int fill = out.fill;
   out.fill = 0;
   if (fill > 0 && std::fwrite(out.buffer, 1, fill, out.file) != static_cast<size_t>(fill))
-    out.failed = true;
+    output_failed(errno);
   return !out.failed;
 }
 
-void output_flush() {
-  if (!write_buffer()) fatal_error(72, msg_cant_write_output);
+void output_failed(int error_number) {
+  OutputStream& out = run.output_file;
+  if (!out.failed) out.error_number = error_number;
+  out.failed = true;
 }
 
-bool output_close() {
-  OutputStream& out = run.output_file;
-  if (!out.file) return true;
-  flate_abandon();  // a stop inside a compressed stream
-  bool ok = write_buffer();
-  if (std::fclose(out.file) != 0) ok = false;
-  out.file = nullptr;
-  return ok;
+void output_flush() {
+  if (!output_write_buffer()) fatal_error(72, msg_cant_write_output);
 }
 
 // The newline rule of emit_char, with the buffer position, the count and the
@@ -104,19 +85,34 @@ static void emit_formatted(int64_t value, int min_digits) {
 void emit_int(int64_t value) { emit_formatted(value, 1); }
 void emit_int10(int64_t value) { emit_formatted(value, 10); }
 
+namespace {
+char external_name[word_buffer_size];  // the external file being read
+}
+
 std::FILE* open_external_file(const char* path, int open_code) {
   FileId id;
-  std::FILE* file = open_for_reading(path, &id);
-  if (!file) fatal_error(open_code, msg_cant_open_external);
-  if (run.output_file.file && id == run.output_file.id) {
-    std::fclose(file);
+  std::FILE* file = open_for_reading(path, &id, false);
+  int open_error = errno;
+  if (run.output_file.file && (file ? id == run.output_file.id : output_would_replace(path))) {
+    if (file) std::fclose(file);
+    report_problem(std::string(path) + ": is the output file");
     fatal_error(71, msg_output_is_input);
   }
+  if (!file) {
+    report_file_problem(path, open_error);
+    fatal_error(open_code, msg_cant_open_external);
+  }
+  std::snprintf(external_name, sizeof external_name, "%s", path);
   return file;
 }
 
-int64_t copy_file_into_output(const char* path) {
-  FileCloser source{open_external_file(path, 49)};
+void check_external_read(std::FILE* file) {
+  if (!std::ferror(file)) return;
+  report_file_problem(external_name, errno);
+  fatal_error(74, msg_cant_read_external);
+}
+
+int64_t copy_open_file_into_output(std::FILE* source) {
   OutputStream& out = run.output_file;
   int64_t start = run.bytes_written;
   // Read straight into the free part of the channel's buffer: the same bytes
@@ -124,13 +120,19 @@ int64_t copy_file_into_output(const char* path) {
   for (;;) {
     if (out.fill == io_buffer_size) output_flush();
     size_t room = static_cast<size_t>(io_buffer_size - out.fill);
-    size_t got = std::fread(out.buffer + out.fill, 1, room, source.file);
-    if (got == 0) break;  // end of file, or a read error taken as the end
+    size_t got = std::fread(out.buffer + out.fill, 1, room, source);
+    if (got == 0) break;
     out.fill += static_cast<int>(got);
     run.bytes_written += static_cast<int64_t>(got);
     run.last_char_written = 0;
   }
+  check_external_read(source);
   return run.bytes_written - start;
+}
+
+int64_t copy_file_into_output(const char* path) {
+  FileCloser source{open_external_file(path, 49)};
+  return copy_open_file_into_output(source.file);
 }
 
 void builder_put_text(const char* text, char*& cursor) {

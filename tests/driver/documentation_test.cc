@@ -14,6 +14,17 @@ const std::string root = KESTRIN_SOURCE_DIR, build = KESTRIN_BUILD_DIR;
 
 bool have(const std::string& command) { return run_shell("command -v " + command, nullptr) == 0; }
 
+// Whether a tool a test needs is installed; where CI has installed the tools
+// (KESTRIN_REQUIRE_READERS), a missing one fails the test instead of skipping.
+bool tool_present(const std::string& command) {
+  if (have(command)) return true;
+  if (std::getenv("KESTRIN_REQUIRE_READERS"))
+    ADD_FAILURE() << command << " is required";
+  else
+    [&] { GTEST_SKIP() << command << " not installed"; }();
+  return false;
+}
+
 bool exists(const std::string& path) {
   struct stat info;
   return stat(path.c_str(), &info) == 0;
@@ -66,31 +77,112 @@ TEST(Documentation, ReadmeCommands) {
   EXPECT_NE(out.find("\nno errors\n"), std::string::npos) << out;
   check_with_readers(root + "/build/hello.pdf", 2);
   EXPECT_EQ(run_shell("cd '" + root + "' && make -n " + commands[1].substr(5), &out), 0) << out;
+
+  // A plain configure, as `make example` makes it, looks for no GoogleTest
+  // and has no test target.
+  const std::string plain = scratch_path("plain");
+  ASSERT_EQ(run_shell("cmake -S '" + root + "' -B '" + plain +
+                          "' -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON && cmake --build '" + plain +
+                          "' --target help",
+                      &out),
+            0)
+      << out;
+  EXPECT_NE(out.find("... kestrin\n"), std::string::npos) << out;
+  EXPECT_EQ(out.find("kestrin_tests"), std::string::npos) << out;
 }
 
+// The man page renders without a groff warning and with no blank before
+// punctuation ("file ,"), and names every option, the newer commands and the
+// sections a reader looks for.
 TEST(Documentation, ManPageRendersCleanly) {
-  if (!have("groff")) GTEST_SKIP() << "groff not installed";
+  if (!tool_present("groff")) return;
+  const std::string page = "'" + root + "/kestrin.1'";
   std::string out;
-  EXPECT_EQ(run_shell("groff -man -ww -z '" + root + "/kestrin.1'", &out), 0);
+  EXPECT_EQ(run_shell("groff -man -ww -z " + page, &out), 0);
   EXPECT_EQ(out, "");
+  ASSERT_EQ(run_shell("groff -man -Tascii -P-cbu -rLL=250n " + page, &out), 0) << out;
+  for (size_t at = out.find(' '); at != std::string::npos; at = out.find(' ', at + 1)) {
+    std::string next = out.substr(at + 1, 2);
+    bool punctuation = next[0] == ',' || next[0] == ';' || next[0] == ':' || next[0] == ')' ||
+                       (next == ". " || next == ".\n");
+    EXPECT_FALSE(punctuation) << "blank before punctuation: "
+                              << out.substr(at < 40 ? 0 : at - 40, 60);
+  }
+  for (const char* text :
+       {"-h, --help", "-V, --version", "-w, --no-warnings", "--warnings-as-errors",
+        "-z, --compress", "\n       --     End the options", "infile of - reads standard input",
+        "outfile of - writes the PDF to standard output", "appears only when a run succeeds",
+        "image picture file", "encoding utf8 | encoding winansi", "tabs N", "wrap N",
+        "\nEXIT STATUS\n", "\nEXAMPLES\n"})
+    EXPECT_NE(out.find(text), std::string::npos) << text;
 }
 
 TEST(Documentation, InstallAndPackage) {
   std::string prefix = scratch_path("prefix"), out;
   ASSERT_EQ(run_shell("cmake --install '" + build + "' --prefix '" + prefix + "'", &out), 0) << out;
-  EXPECT_TRUE(exists(prefix + "/bin/kestrin"));
-  EXPECT_TRUE(exists(prefix + "/share/man/man1/kestrin.1"));
+  for (const char* file :
+       {"bin/kestrin", "share/man/man1/kestrin.1.gz", "share/doc/kestrin/copyright",
+        "share/doc/kestrin/changelog.gz", "share/bash-completion/completions/kestrin"})
+    EXPECT_TRUE(exists(prefix + "/" + file)) << file;
 
-  if (!have("dpkg-deb")) GTEST_SKIP() << "dpkg-deb not installed";
+  // The package, built as `make package` builds it, and lintian's verdict.
+  if (!tool_present("dpkg-shlibdeps") || !tool_present("file")) return;
+  const std::string package = scratch_path("package");
   ASSERT_EQ(run_shell("cd '" + scratch_dir() + "' && cpack -G DEB --config '" + build +
-                          "/CPackConfig.cmake' -B '" + scratch_path("package") + "'",
+                          "/CPackConfig.cmake' -B '" + package + "'",
                       &out),
             0)
       << out;
-  ASSERT_EQ(run_shell("dpkg-deb -c '" + scratch_path("package") + "'/kestrin_*.deb", &out), 0)
-      << out;
-  EXPECT_NE(out.find("./usr/bin/kestrin\n"), std::string::npos) << out;
-  EXPECT_NE(out.find("./usr/share/man/man1/kestrin.1\n"), std::string::npos) << out;
+  ASSERT_EQ(run_shell("dpkg-deb -c " + package + "/kestrin_*.deb", &out), 0) << out;
+  for (const char* file :
+       {"/usr/bin/kestrin\n", "/usr/share/man/man1/kestrin.1.gz\n",
+        "/usr/share/doc/kestrin/copyright\n", "/usr/share/bash-completion/completions/kestrin\n"})
+    EXPECT_NE(out.find(file), std::string::npos) << file << " not in\n" << out;
+  ASSERT_EQ(run_shell("dpkg-deb -f " + package + "/kestrin_*.deb Depends", &out), 0) << out;
+  EXPECT_NE(out.find("zlib1g"), std::string::npos) << out;
+  // The changelog's latest entry is this version.
+  ASSERT_EQ(run_shell("dpkg-deb -f " + package + "/kestrin_*.deb Version", &out), 0) << out;
+  EXPECT_EQ(
+      read_file(root + "/packaging/changelog").rfind("kestrin (" + lines_of(out)[0] + ") ", 0), 0u)
+      << "packaging/changelog needs an entry for " << out;
+  if (!tool_present("lintian")) return;
+  const std::string errors = scratch_path("lintian.err");
+  EXPECT_EQ(run_shell("lintian " + package + "/kestrin_*.deb 2>" + errors, &out), 0)
+      << out << read_file(errors);
+  EXPECT_EQ(out, "");
+}
+
+// The bash completion offers the options first, then .txt (and .kst) inputs,
+// then .pdf outputs, with directories on the way.
+TEST(Documentation, BashCompletion) {
+  const std::string dir = scratch_dir();
+  for (const char* name : {"a.txt", "b.pdf", "c.png", "d.kst"}) write_file(dir + "/" + name, "");
+  ASSERT_EQ(mkdir((dir + "/sub").c_str(), 0755), 0);
+  const std::pair<const char*, const char*> cases[] = {
+      {"kestrin --w", "--warnings-as-errors "},
+      {"kestrin --n", "--no-warnings "},
+      {"kestrin --c", "--compress "},
+      {"kestrin ", "sub a.txt d.kst "},
+      {"kestrin -z -w a", "a.txt "},
+      {"kestrin -- ", "sub a.txt d.kst "},
+      {"kestrin -z a.txt ", "sub b.pdf "},
+      {"kestrin - ", "sub b.pdf "},
+      {"kestrin a.txt b.pdf ", ""},
+      {"kestrin --help ", ""},
+  };
+  for (const auto& [line, expected] : cases) {
+    std::string out;
+    ASSERT_EQ(
+        run_shell("cd '" + dir + "' && bash -c 'source \"$0\"; read -ra COMP_WORDS <<< \"$1\"; " +
+                      "[[ $1 == *\" \" ]] && COMP_WORDS+=(\"\"); " +
+                      "COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _kestrin; " +
+                      "printf \"%s \" \"${COMPREPLY[@]}\"' '" + root + "/editors/bash/kestrin' '" +
+                      line + "'",
+                  &out),
+        0)
+        << out;
+    EXPECT_EQ(out == " " ? "" : out, expected) << line;
+  }
 }
 
 // The Vim syntax loads without errors and names the parts of a document.
@@ -116,6 +208,32 @@ TEST(Documentation, VimSyntax) {
             (std::vector<std::string>{"", "kestrin", "kestrinCommand", "kestrinNumber",
                                       "kestrinComment", "kestrinEscape", "kestrinTextBlock",
                                       "kestrinGraphicsBlock", "kestrinAction"}));
+}
+
+// ":compiler kestrin" and ":make" put the stop at its line of the current
+// file and each warning at its file and line.
+TEST(Documentation, VimCompiler) {
+  if (!have("vim")) GTEST_SKIP() << "vim not installed";
+  std::string dir = scratch_dir(), report = scratch_path("report");
+  write_file(scratch_path("doc.kst"), "text\n\n<nonsense>\n");
+  write_file(scratch_path("warning.sh"), "#!/bin/sh\necho 'doc.kst:2: warning: a tab' >&2\n");
+  write_file(scratch_path("probe.vim"),
+             "set nocp\nset rtp^=" + root +
+                 "/editors/vim\ne doc.kst\ncompiler kestrin\n"
+                 "silent make\nlet qf = getqflist()\n"
+                 "let &l:makeprg = 'sh warning.sh'\nsilent make\ncall extend(qf, getqflist())\n"
+                 "redir! > " +
+                 report +
+                 "\nfor e in qf | echo bufname(e.bufnr) e.lnum e.type e.text | endfor\n"
+                 "redir END\nqa!\n");
+  std::string out;
+  EXPECT_EQ(run_shell("cd '" + dir + "' && PATH='" + std::string(KESTRIN_BUILD_DIR) +
+                          "':$PATH vim -u NONE -es -S probe.vim",
+                      &out),
+            0)
+      << out;
+  EXPECT_EQ(lines_of(read_file(report)),
+            (std::vector<std::string>{"", "doc.kst 3 e unknown ctrl command", "doc.kst 2  a tab"}));
 }
 
 TEST(Documentation, TextMateGrammar) {
@@ -161,7 +279,7 @@ TEST(Documentation, GifConversionCommands) {
     if (run_shell("cd '" + dir + "' && rm -f picture.gif && cp '" +
                       test_data("gif/gif87a-256.gif") +
                       "' source.gif && (convert source.gif picture.png || " +
-                      "python3 -c \"from PIL import Image; "
+                      "/usr/bin/python3 -c \"from PIL import Image; "
                       "Image.open('source.gif').save('picture.png')\")",
                   &out) != 0 ||
         run_shell("cd '" + dir + "' && " + command, &out) != 0) {
@@ -188,6 +306,11 @@ TEST(Documentation, Utf8ConversionCommand) {
   EXPECT_EQ(read_file(scratch_path("letter.txt")),
             "Caf\xE9 cr\xE8me \x80"
             "5\n");
+  // A character that code page 1252 lacks: iconv names its byte position.
+  write_file(scratch_path("lacks.txt"), "Caf\xC3\xA9\n\xC5\x81\n");
+  EXPECT_NE(
+      run_shell("cd '" + scratch_dir() + "' && iconv -f UTF-8 -t WINDOWS-1252 lacks.txt", &out), 0);
+  EXPECT_NE(out.find("at position 6"), std::string::npos) << out;
   ProcessResult result = run_binary({"letter.txt", "letter.pdf"});
   ASSERT_EQ(result.out, success_text());
   if (!have("pdftotext")) return;

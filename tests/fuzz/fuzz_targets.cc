@@ -62,7 +62,7 @@ int fuzz_gif(const uint8_t* data, size_t size) {
     gif_embed("fuzz.gif");
   } catch (const Stop&) {
   }
-  output_close();
+  output_close(true);
   return 0;
 }
 

@@ -187,14 +187,19 @@ TEST(Gif, EndOfFileInsideHeaderOrData) {
   for (const Cut& cut : cuts) {
     SCOPED_TRACE(cut.length);
     write_file(scratch_path("cut.gif"), whole.substr(0, cut.length));
-    CompileResult result = compile_expecting_stop("<gif 1 48 16 " + scratch_path("cut.gif") + ">",
-                                                  1, cut.code, msg_bad_gif);
-    size_t stream = result.pdf.find(")]>>\r\nstream\r\n");
+    // What the stop leaves written, seen through a scratch output that is kept.
+    feed("1 48 16 " + scratch_path("cut.gif") + ">");
+    open_scratch_output();
+    Stop stop = expect_stop(command_gif);
+    EXPECT_EQ(stop.code, cut.code);
+    EXPECT_EQ(stop.message, msg_bad_gif);
+    std::string pdf = written_output();
+    size_t stream = pdf.find(")]>>\r\nstream\r\n");
     if (cut.length < 19) {  // the table is incomplete
       EXPECT_EQ(stream, std::string::npos);
       continue;
     }
-    std::string data = result.pdf.substr(stream + 14);
+    std::string data = pdf.substr(stream + 14);
     EXPECT_EQ(data, packed.substr(0, data.size()));                 // a prefix of the true stream
     EXPECT_LE(data.size() + 31, std::max<size_t>(cut.length, 31));  // no byte past the end
   }

@@ -130,7 +130,7 @@ void open_scratch_output() {
 }
 
 std::string written_output() {
-  output_close();
+  output_close(true);
   return read_file(scratch_path("out.bin"));
 }
 

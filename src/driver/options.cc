@@ -1,0 +1,64 @@
+// The command line. Options stand before the file names; a lone "-" is a
+// file name (standard input or output), and "--" ends the options so that a
+// file whose name begins with "-" can still be named.
+#include "options.h"
+
+#include <cstring>
+
+const char help_text[] =
+    "usage: kestrin [options] infile outfile\n"
+    "\n"
+    "Compiles the marked-up text file infile into the PDF file outfile. The\n"
+    "output appears only when the run succeeds; a failed run keeps any earlier\n"
+    "file of that name as it was.\n"
+    "\n"
+    "  -z, --compress         compress page contents and sounds (Flate)\n"
+    "  -w, --no-warnings      print no warnings\n"
+    "      --warnings-as-errors\n"
+    "                         stop with status 1 when the document had warnings\n"
+    "  -h, --help             print this help and exit\n"
+    "  -V, --version          print the version and exit\n"
+    "  --                     end of the options\n"
+    "\n"
+    "A - as infile reads standard input; as outfile it writes the PDF to\n"
+    "standard output, and the console text then goes to standard error.\n"
+    "Warnings go to standard error as FILE:LINE: warning: TEXT.\n";
+
+CommandLine parse_command_line(int argc, const char* const* argv) {
+  CommandLine line;
+  int next = 1;
+  for (; next < argc; ++next) {
+    const char* arg = argv[next];
+    if (arg[0] != '-' || arg[1] == 0) break;  // a file name, or "-"
+    if (std::strcmp(arg, "--") == 0) {
+      ++next;
+      break;
+    }
+    if (!std::strcmp(arg, "-h") || !std::strcmp(arg, "--help")) {
+      line.action = CommandLine::help;
+      return line;
+    }
+    if (!std::strcmp(arg, "-V") || !std::strcmp(arg, "--version")) {
+      line.action = CommandLine::version;
+      return line;
+    }
+    if (!std::strcmp(arg, "-z") || !std::strcmp(arg, "--compress")) {
+      line.options.compress = true;
+    } else if (!std::strcmp(arg, "-w") || !std::strcmp(arg, "--no-warnings")) {
+      line.options.warnings = false;
+    } else if (!std::strcmp(arg, "--warnings-as-errors")) {
+      line.options.warnings_as_errors = true;
+    } else {
+      line.unknown = arg;
+      line.action = CommandLine::usage;
+      return line;
+    }
+  }
+  if (argc - next != 2) {
+    line.action = CommandLine::usage;
+    return line;
+  }
+  line.input = argv[next];
+  line.output = argv[next + 1];
+  return line;
+}
