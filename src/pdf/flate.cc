@@ -36,8 +36,7 @@ struct FlateState {
 FlateState flate;
 
 void write_to_file(const unsigned char* data, size_t size) {
-  OutputStream& file_out = run.output_file;
-  if (size > 0 && std::fwrite(data, 1, size, file_out.file) != size) output_failed(errno);
+  if (size > 0 && std::fwrite(data, 1, size, run.output_file.file) != size) output_failed(errno);
   flate.compressed += static_cast<int64_t>(size);
 }
 

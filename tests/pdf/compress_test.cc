@@ -89,3 +89,13 @@ TEST(Compress, SoundAndLongPage) {
             stream_of(plain.pdf, 26));
   expect_same_document(plain, packed);
 }
+
+// The command line's -z and --compress choose it.
+TEST(Compress, CommandLineOption) {
+  write_file(scratch_path("short.txt"), "some text\n");
+  for (const char* option : {"-z", "--compress"}) {
+    ProcessResult result = run_binary({option, "short.txt", "short.pdf"});
+    EXPECT_EQ(result.out, success_text());
+    EXPECT_NE(read_file(scratch_path("short.pdf")).find("/Filter /FlateDecode"), std::string::npos);
+  }
+}
