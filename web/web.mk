@@ -38,6 +38,7 @@ $(WASM_BUILD)/deps/lib/libz.a:
 	$(EM_ENV) web/wasm/debian-library.sh zlib $(WASM_BUILD)/deps
 $(WASM_BUILD)/deps/lib/libpng.a: $(WASM_BUILD)/deps/lib/libz.a
 	$(EM_ENV) web/wasm/debian-library.sh libpng1.6 $(WASM_BUILD)/deps
+# After zlib only so that two builds never update the private package list at once.
 $(WASM_BUILD)/deps/lib/libdeflate.a: $(WASM_BUILD)/deps/lib/libz.a
 	$(EM_ENV) web/wasm/debian-library.sh libdeflate $(WASM_BUILD)/deps
 
