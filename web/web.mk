@@ -10,8 +10,9 @@
 WASM_BUILD ?= build-wasm
 # The C libraries the core links, built from Debian's sources for WebAssembly
 # (web/wasm/debian-library.sh): one source package per word.
-WASM_LIBRARIES = zlib libpng1.6
-WASM_LIBRARY_FILES = $(WASM_BUILD)/deps/lib/libz.a $(WASM_BUILD)/deps/lib/libpng.a
+WASM_LIBRARIES = zlib libpng1.6 libdeflate
+WASM_LIBRARY_FILES = $(WASM_BUILD)/deps/lib/libz.a $(WASM_BUILD)/deps/lib/libpng.a \
+  $(WASM_BUILD)/deps/lib/libdeflate.a
 
 # Debian's emscripten finds its own JavaScript modules through NODE_PATH.
 EM_ENV = NODE_PATH=/usr/share/nodejs
@@ -37,6 +38,9 @@ $(WASM_BUILD)/deps/lib/libz.a:
 	$(EM_ENV) web/wasm/debian-library.sh zlib $(WASM_BUILD)/deps
 $(WASM_BUILD)/deps/lib/libpng.a: $(WASM_BUILD)/deps/lib/libz.a
 	$(EM_ENV) web/wasm/debian-library.sh libpng1.6 $(WASM_BUILD)/deps
+# After zlib only so that two builds never update the private package list at once.
+$(WASM_BUILD)/deps/lib/libdeflate.a: $(WASM_BUILD)/deps/lib/libz.a
+	$(EM_ENV) web/wasm/debian-library.sh libdeflate $(WASM_BUILD)/deps
 
 $(WASM_BUILD)/obj/%.o: %.cc $(WASM_LIBRARY_FILES) $(wildcard include/*.h)
 	@mkdir -p $(dir $@)

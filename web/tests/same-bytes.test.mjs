@@ -31,8 +31,13 @@ function compare(dir, name, options) {
   const expected = spawnSync(native, [...options, name, nativePdf], { cwd: dir, encoding: 'latin1' });
   module.FS.chdir(dir);
   const got = runKestrin(module, ['kestrin', ...options, name, wasmPdf], true);
-  assert.equal(got.console, expected.stdout, label);
-  assert.equal(got.diagnostics, expected.stderr.replaceAll(nativePdf, wasmPdf), label);
+  // The captured bytes as they are, not decoded as UTF-8: a message may quote
+  // input bytes that aren't UTF-8, and a wrong byte must not hide behind U+FFFD.
+  const captured = (data, size) => Buffer.from(module.HEAPU8.subarray(data, data + size)).toString('latin1');
+  const consoleText = captured(module._kestrin_console(), module._kestrin_console_size());
+  const diagnostics = captured(module._kestrin_diagnostics(), module._kestrin_diagnostics_size());
+  assert.equal(consoleText, expected.stdout, label);
+  assert.equal(diagnostics, expected.stderr.replaceAll(nativePdf, wasmPdf), label);
   assert.equal(got.status, expected.status, label);
   assert.equal(fs.existsSync(wasmPdf), fs.existsSync(nativePdf), label);
   if (fs.existsSync(nativePdf)) assert.ok(fs.readFileSync(wasmPdf).equals(fs.readFileSync(nativePdf)), `${label}: PDF differs`);

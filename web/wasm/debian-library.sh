@@ -47,6 +47,15 @@ case $package in
     library=libpng.a
     flags+=(-I"$deps/include" -DPNG_ARM_NEON_OPT=0)
     ;;
+  libdeflate)
+    # What the library's own Makefile builds, less the processor-specific
+    # parts (none apply to WebAssembly) and gzip, which kestrin doesn't use.
+    sources=(lib/deflate_compress.c lib/deflate_decompress.c lib/utils.c lib/adler32.c
+      lib/zlib_compress.c lib/zlib_decompress.c)
+    headers=(libdeflate.h)
+    library=libdeflate.a
+    flags+=(-std=c99 -I. -D_ANSI_SOURCE)
+    ;;
   *) echo "debian-library.sh: no recipe for $package" >&2; exit 1 ;;
 esac
 
