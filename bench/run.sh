@@ -44,6 +44,13 @@ cd "$work"
 measure() { "$tool" measure "$runs" "$@"; }
 have() { command -v "$1" >/dev/null 2>&1; }
 mb() { awk -v b="$1" 'BEGIN { printf "%.1f", b / 1e6 }'; }
+# One table row: name, time, peak (KB), and what follows the figures.
+row() {
+  awk -v n="$1" -v b="$bytes" -v t="$2" -v p="$3" -v c="$c_time" -v peers="$4" 'BEGIN {
+    mbs = t > 0 ? b / 1e6 / t : 0; cmbs = c > 0 ? b / 1e6 / c : 0
+    ratio = 0; if (cmbs > 0) ratio = mbs / cmbs
+    printf "%-11s %8.1fM %8.4fs %10.1f %7.1fMB %9.2f  %s\n", n, b / 1e6, t, mbs, p / 1024, ratio, peers }'
+}
 
 # Equivalent inputs for the text peers: groff gets the text as no-fill lines.
 for name in large medium empty; do
@@ -103,20 +110,15 @@ for name in ${INPUTS:-large medium empty jpegs gifs image-jpegs pngs alpha-pngs 
       fi
       ;;
   esac
-  awk -v n="$name" -v b="$bytes" -v t="$k_time" -v p="$k_peak" -v c="$c_time" -v peers="$peers" 'BEGIN {
-    mbs = t > 0 ? b / 1e6 / t : 0; cmbs = c > 0 ? b / 1e6 / c : 0
-    ratio = 0; if (cmbs > 0) ratio = mbs / cmbs
-    printf "%-11s %8.1fM %8.4fs %10.1f %7.1fMB %9.2f  %s\n", n, b / 1e6, t, mbs, p / 1024, ratio, peers }'
+  row "$name" "$k_time" "$k_peak" "$peers"
   case $name in
     large | medium | empty)
       if "$kestrin" -z "$input" "$name.z.pdf" 2>/dev/null | grep -q 'no errors'; then
         read -r z_time z_peak < <(measure "$kestrin" -z "$input" "$name.z.pdf")
-        awk -v n="$name -z" -v b="$bytes" -v t="$z_time" -v p="$z_peak" -v c="$c_time" -v k="$k_time" \
-          -v zs="$(stat -c %s "$name.z.pdf")" -v ks="$(stat -c %s "$name.pdf")" 'BEGIN {
-          mbs = t > 0 ? b / 1e6 / t : 0; cmbs = c > 0 ? b / 1e6 / c : 0
-          ratio = 0; if (cmbs > 0) ratio = mbs / cmbs
-          printf "%-10s %8.1fM %8.4fs %10.1f %7.1fMB %9.2f  PDF %.2fMB (without -z %.2fMB), %.1fx the time without -z\n",
-            n, b / 1e6, t, mbs, p / 1024, ratio, zs / 1e6, ks / 1e6, (k > 0 ? t / k : 0) }'
+        row "$name -z" "$z_time" "$z_peak" "$(awk -v zs="$(stat -c %s "$name.z.pdf")" \
+          -v ks="$(stat -c %s "$name.pdf")" -v t="$z_time" -v k="$k_time" 'BEGIN {
+          printf "PDF %.2fMB (without -z %.2fMB), %.1fx the time without -z",
+            zs / 1e6, ks / 1e6, (k > 0 ? t / k : 0) }')"
       else
         echo "$name -z    (this kestrin has no -z)"
       fi
@@ -131,10 +133,7 @@ for name in ${INPUTS:-large medium empty jpegs gifs image-jpegs pngs alpha-pngs 
           peer "$library" node "$js_peers/$library.mjs" "$input" peer.pdf
         else peers+="($library not installed: cd bench/npm && npm ci)  "; fi
       done
-      awk -v n="$name/npm" -v b="$bytes" -v t="$n_time" -v p="$n_peak" -v c="$c_time" -v peers="$peers" 'BEGIN {
-        mbs = t > 0 ? b / 1e6 / t : 0; cmbs = c > 0 ? b / 1e6 / c : 0
-        ratio = 0; if (cmbs > 0) ratio = mbs / cmbs
-        printf "%-11s %8.1fM %8.4fs %10.1f %7.1fMB %9.2f  %s\n", n, b / 1e6, t, mbs, p / 1024, ratio, peers }'
+      row "$name/npm" "$n_time" "$n_peak" "$peers"
       ;;
   esac
 done
