@@ -27,6 +27,11 @@ struct JpegFrame {
 // with `range_code` before it indexes a table), the object's first line and
 // its size, read from the input as it is written unless `frame` gives it.
 int32_t read_picture_number(int range_code);
+
+// The start of jpg+ and image: refused inside a page (`page_code`), the
+// picture number (`range_code`), its table entry set to the next object,
+// and the file name read into `path` (word_buffer_size bytes).
+int32_t read_registration(int page_code, int range_code, char* path);
 void begin_image_object(int32_t picture);
 void write_image_size(int32_t picture, const JpegFrame* frame);
 

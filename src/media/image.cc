@@ -157,10 +157,7 @@ void image_embed(int32_t picture, const char* path) {
 }
 
 void command_image() {
-  if (run.stream_open) fatal_error(77, msg_not_in_page);
-  int32_t picture = read_picture_number(78);
-  run.image_object[picture] = run.next_object;
   char path[word_buffer_size];
-  read_word(path);
+  int32_t picture = read_registration(77, 78, path);
   image_embed(picture, path);
 }

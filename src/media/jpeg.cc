@@ -61,6 +61,14 @@ void begin_jpeg_data(const char* colour_space) {
 
 }  // namespace
 
+int32_t read_registration(int page_code, int range_code, char* path) {
+  if (run.stream_open) fatal_error(page_code, msg_not_in_page);
+  int32_t picture = read_picture_number(range_code);
+  run.image_object[picture] = run.next_object;
+  read_word(path);
+  return picture;
+}
+
 int32_t read_picture_number(int range_code) {
   int32_t picture = read_number();
   if (picture < 0 || picture >= max_pict) fatal_error(range_code, msg_too_many_pictures);
@@ -139,11 +147,8 @@ void command_jpg() {
 // The file is opened once: scanned for the frame header, then copied whole
 // from its first byte (from the kept bytes where it cannot seek, as a pipe).
 void command_jpg_plus() {
-  if (run.stream_open) fatal_error(14, msg_not_in_page);
-  int32_t picture = read_picture_number(15);
-  run.image_object[picture] = run.next_object;
   char path[word_buffer_size];
-  read_word(path);
+  int32_t picture = read_registration(14, 15, path);
   check_jpeg_file(path, current_input_line());
   FileCloser file{open_external_file(path, 49)};
   bool seekable = std::fseek(file.file, 0, SEEK_CUR) == 0;
