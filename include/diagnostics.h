@@ -118,6 +118,17 @@ int64_t warnings_so_far();
 // warnings the run had in all.
 int64_t finish_warnings();
 
+// One stop or warning as a record, for programs that show them at their
+// place (the language server, the npm package): besides, never instead of,
+// the console line and standard error.
+struct Diagnostic {
+  enum Severity : int { error, warning } severity;
+  int64_t line;      // 1-based input line; 0 when no place in the input caused it
+  int64_t column;    // 1-based, in characters of the line; 0 when not known
+  int code;          // the stop's code; for a warning, its WarningKind
+  std::string text;  // the message: the stop's message text or the warning's text
+};
+
 // What the diagnostics keep for one run (a part of the run record).
 struct DiagnosticsState {
   std::FILE* console_file = stdout;             // stdout unless the PDF is written there

@@ -57,6 +57,7 @@ struct RunOptions {
 struct RunHost {
   std::string* console_capture = nullptr;      // console text here, not to a file
   std::string* diagnostics_capture = nullptr;  // standard error here
+  std::vector<Diagnostic>* diagnostic_list = nullptr;  // every stop and warning, as records
   bool text_in_runs = true;  // plain page text shown in runs, not token by token (same PDF)
   uint64_t max_decoded_bytes = uint64_t{1} << 27;  // a decoded picture's memory: 128 MB
 };

@@ -74,6 +74,9 @@ int finish_run(Stop stop) {
   if (!output_close(success) && success) stop = Stop{72, msg_cant_write_output, run.line_number};
   if (stop.code == 72 && run.output_file.error_number != 0)
     report_file_problem(run.output_file.name.c_str(), run.output_file.error_number);
+  if (run.host.diagnostic_list && stop.message != msg_no_errors)
+    run.host.diagnostic_list->push_back(
+        Diagnostic{Diagnostic::error, stop.line, 0, stop.code, message_table[stop.message]});
   console_put_text("\n");
   if (stop.message != msg_no_errors) {
     console_put_text("error in line ");

@@ -90,3 +90,27 @@ TEST(RunRecord, RunsInOneProcessMatchSeparateProcesses) {
     }
   }
 }
+
+// The host's list receives every warning (also those standard error no
+// longer shows) and the stop, with their lines and codes.
+TEST(RunRecord, DiagnosticListHoldsWarningsAndStop) {
+  std::vector<Diagnostic> list;
+  RunHost host;
+  std::string console, errors;
+  host.console_capture = &console;
+  host.diagnostics_capture = &errors;
+  host.diagnostic_list = &list;
+  const std::string text = "a\tb\nc\td\ne\tf\ng\th\n<bogus>";
+  run_kestrin_on_text(reinterpret_cast<const unsigned char*>(text.data()), text.size(),
+                      scratch_path("out.pdf").c_str(), RunOptions{}, host);
+  ASSERT_EQ(list.size(), 5u);
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(list[i].severity, Diagnostic::warning);
+    EXPECT_EQ(list[i].line, i + 1);
+    EXPECT_EQ(list[i].code, warn_control_character);
+  }
+  EXPECT_EQ(list[4].severity, Diagnostic::error);
+  EXPECT_EQ(list[4].line, 5);
+  EXPECT_EQ(list[4].code, 44);
+  EXPECT_EQ(list[4].text, message_table[msg_unknown_command]);
+}
