@@ -89,6 +89,13 @@ void image_gif(std::FILE* file, int32_t picture);
 // and message 40.
 [[noreturn]] void image_damaged(int code, const char* what);
 
+// The limits of a picture that is decoded, checked before anything is
+// allocated, in 64 bits whatever the size of size_t: its pixel count (first,
+// so that the memory can be reckoned without overflow) and the memory its
+// decoding holds. Beyond run.host's limits they stop with code 81.
+void check_decoded_pixels(uint64_t width, uint64_t height);
+void check_decoded_memory(uint64_t bytes);
+
 // The image object up to its colour space: "<< /Type /XObject ... /Width w
 // /Height h\n/BitsPerComponent b /ColorSpace ".
 void begin_picture_object(int32_t picture, int32_t width, int32_t height, int bits);

@@ -50,10 +50,10 @@ int read_table(std::FILE* file, int bits, unsigned char* rgb) {
 
 // Row y of an interlaced image: rows 0, 8, 16 ... first, then 4, 12 ...,
 // then 2, 6 ..., then the odd rows.
-size_t interlaced_row(size_t y, size_t height) {
-  static const size_t start[] = {0, 4, 2, 1}, step[] = {8, 8, 4, 2};
+uint64_t interlaced_row(uint64_t y, uint64_t height) {
+  static const uint64_t start[] = {0, 4, 2, 1}, step[] = {8, 8, 4, 2};
   for (int pass = 0; pass < 4; ++pass) {
-    size_t rows = start[pass] < height ? (height - start[pass] + step[pass] - 1) / step[pass] : 0;
+    uint64_t rows = start[pass] < height ? (height - start[pass] + step[pass] - 1) / step[pass] : 0;
     if (y < rows) return start[pass] + y * step[pass];
     y -= rows;
   }
@@ -65,8 +65,8 @@ size_t interlaced_row(size_t y, size_t height) {
 void image_gif(std::FILE* file, int32_t picture) {
   unsigned char head[13];
   if (!read_bytes(file, head, sizeof head)) image_damaged(81, "the file ends in its header");
-  size_t canvas_width = static_cast<size_t>(le16(head + 6));
-  size_t canvas_height = static_cast<size_t>(le16(head + 8));
+  uint64_t canvas_width = static_cast<uint64_t>(le16(head + 6));
+  uint64_t canvas_height = static_cast<uint64_t>(le16(head + 8));
   static unsigned char global[768], local[768], palette[768];
   int global_entries = head[10] & 0x80 ? read_table(file, head[10], global) : 0;
 
@@ -87,10 +87,11 @@ void image_gif(std::FILE* file, int32_t picture) {
   unsigned char descriptor[9];
   if (!read_bytes(file, descriptor, sizeof descriptor))
     image_damaged(81, "the file ends in the image descriptor");
-  const size_t left = static_cast<size_t>(le16(descriptor)),
-               top = static_cast<size_t>(le16(descriptor + 2));
-  const size_t width = static_cast<size_t>(le16(descriptor + 4)),
-               height = static_cast<size_t>(le16(descriptor + 6));
+  // Sizes in 64 bits: a placed image may reach past 65535.
+  const uint64_t left = static_cast<uint64_t>(le16(descriptor)),
+                 top = static_cast<uint64_t>(le16(descriptor + 2));
+  const uint64_t width = static_cast<uint64_t>(le16(descriptor + 4)),
+                 height = static_cast<uint64_t>(le16(descriptor + 6));
   const bool interlaced = descriptor[8] & 0x40;
   int entries = descriptor[8] & 0x80 ? read_table(file, descriptor[8], local) : 0;
   const unsigned char* table = entries > 0 ? local : global;
@@ -125,9 +126,8 @@ void image_gif(std::FILE* file, int32_t picture) {
     if (data_start < 0 || std::fseek(file, data_start, SEEK_SET) != 0)
       image_damaged(81, "cannot be read again");
     bool placed = interlaced || width != canvas_width || height != canvas_height;
-    const uint64_t limit = run.host.max_decoded_bytes;
-    if (width * height + (placed ? canvas_width * canvas_height : 0) > limit)
-      image_damaged(81, "over 128 MB of pixels to decode, too large");
+    check_decoded_pixels(canvas_width, canvas_height);  // the image lies within it
+    check_decoded_memory(width * height + (placed ? canvas_width * canvas_height : 0));
     const unsigned char fill = static_cast<unsigned char>(transparent >= 0 ? transparent : 0);
     std::vector<unsigned char> frame(width * height);
     size_t decoded = gif_lzw_decode(file, min_code_size, frame.data(), frame.size());
@@ -137,8 +137,8 @@ void image_gif(std::FILE* file, int32_t picture) {
     const unsigned char* pixels = frame.data();
     if (placed) {
       canvas.assign(canvas_width * canvas_height, fill);
-      for (size_t y = 0; y < height; ++y) {
-        size_t row = interlaced ? interlaced_row(y, height) : y;
+      for (uint64_t y = 0; y < height; ++y) {
+        uint64_t row = interlaced ? interlaced_row(y, height) : y;
         std::copy(frame.data() + y * width, frame.data() + (y + 1) * width,
                   canvas.data() + (top + row) * canvas_width + left);
       }

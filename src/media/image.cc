@@ -73,6 +73,21 @@ void image_damaged(int code, const char* what) {
   fatal_error(code, msg_image_damaged);
 }
 
+void check_decoded_pixels(uint64_t width, uint64_t height) {
+  const uint64_t most = run.host.max_decoded_pixels;
+  if (width * height <= most) return;
+  std::string what = std::to_string(width) + " x " + std::to_string(height) + " pixels, over the " +
+                     std::to_string(most) + " a picture may have to be decoded";
+  image_damaged(81, what.c_str());
+}
+
+void check_decoded_memory(uint64_t bytes) {
+  const uint64_t most = run.host.max_decoded_bytes;
+  if (bytes <= most) return;
+  std::string what = "over " + std::to_string(most >> 20) + " MB of pixels to decode, too large";
+  image_damaged(81, what.c_str());
+}
+
 void begin_picture_object(int32_t picture, int32_t width, int32_t height, int bits) {
   begin_image_object(picture);
   emit_text(" /Width ");

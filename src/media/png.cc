@@ -17,6 +17,7 @@
 
 #include <csetjmp>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "diagnostics.h"
@@ -224,18 +225,38 @@ struct PngDecoder {
   }
 };
 
-// Reads the header and sets the transforms: 8-bit grey or RGB, with alpha
-// where the file has any. Returns the channels per pixel, 0 on an error.
-int start_decoding(PngDecoder& d, std::FILE* file, bool* interlaced) {
-  if (setjmp(png_jmpbuf(d.png))) return 0;
+// Reads the chunks before the picture data. libpng keeps none but PLTE and
+// tRNS (no text, profile or unknown chunk takes memory or time), and its
+// size limits are the run's. False on an error.
+bool read_info(PngDecoder& d, std::FILE* file) {
+  if (setjmp(png_jmpbuf(d.png))) return false;
   png_init_io(d.png, file);
-  png_set_user_limits(d.png, 0x7FFFFFFF, 0x7FFFFFFF);
+  const uint64_t most = run.host.max_decoded_pixels;
+  const png_uint_32 side = most < 0x7FFFFFFF ? static_cast<png_uint_32>(most) : 0x7FFFFFFF;
+  png_set_user_limits(d.png, side, side);
+  png_set_chunk_malloc_max(d.png, 1 << 20);
+  png_set_keep_unknown_chunks(d.png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
   png_read_info(d.png, d.info);
+  return true;
+}
+
+// Sets the transforms, 8-bit grey or RGB with alpha where the file has any,
+// and lets libpng make its row buffers. Returns the channels per pixel, 0 on
+// an error.
+int start_decoding(PngDecoder& d, bool* interlaced) {
+  if (setjmp(png_jmpbuf(d.png))) return 0;
   png_set_expand(d.png);  // palette to RGB, 1 to 4 bits to 8, tRNS to alpha
   png_set_strip_16(d.png);
   *interlaced = png_set_interlace_handling(d.png) > 1;
   png_read_update_info(d.png, d.info);
   return png_get_channels(d.png, d.info);
+}
+
+// The channels start_decoding will give, known before libpng allocates.
+int channels_after_expanding(const PngDecoder& d) {
+  int type = png_get_color_type(d.png, d.info);
+  bool alpha = (type & PNG_COLOR_MASK_ALPHA) || png_get_valid(d.png, d.info, PNG_INFO_tRNS);
+  return (type & PNG_COLOR_MASK_COLOR ? 3 : 1) + (alpha ? 1 : 0);
 }
 
 bool read_row(PngDecoder& d, unsigned char* row) {
@@ -244,41 +265,49 @@ bool read_row(PngDecoder& d, unsigned char* row) {
   return true;
 }
 
-bool read_whole(PngDecoder& d, png_bytepp rows) {
+// An interlaced picture, whole: each of the seven passes goes over every row.
+bool read_passes(PngDecoder& d, unsigned char* whole, uint64_t row_bytes, uint64_t height) {
   if (setjmp(png_jmpbuf(d.png))) return false;
-  png_read_image(d.png, rows);
+  for (int pass = 0; pass < 7; ++pass)
+    for (uint64_t y = 0; y < height; ++y) png_read_row(d.png, whole + y * row_bytes, nullptr);
   return true;
 }
 
 void decode_png(std::FILE* file, int32_t picture, const PngHead& head) {
+  // Sizes in 64 bits, whatever size_t is, and checked before anything is
+  // allocated: the pixels by the header, the memory once libpng has read the
+  // chunks that say how many channels decoding gives.
+  const uint64_t width = head.width, height = head.height;
+  check_decoded_pixels(width, height);
   PngDecoder d;
   d.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, on_png_error, on_png_warning);
   if (d.png) d.info = png_create_info_struct(d.png);
   if (!d.info) image_damaged(81, "no memory to decode it");
-  bool interlaced = false;
-  int channels = start_decoding(d, file, &interlaced);
-  if (channels == 0) image_damaged(81, run.picture_problem);
-  const bool alpha = channels == 2 || channels == 4;
-  const int colour = alpha ? channels - 1 : channels;
-  const size_t width = head.width, height = head.height;
-  const size_t row_bytes = width * static_cast<size_t>(channels);
-  const size_t memory =
-      (interlaced ? row_bytes * height : row_bytes) + 2 * row_bytes + (alpha ? width * height : 0);
-  const uint64_t limit = run.host.max_decoded_bytes;
-  if (width > limit || height > limit || memory > limit)
-    image_damaged(81, "over 128 MB of pixels to decode, too large");
+  if (!read_info(d, file)) image_damaged(81, run.picture_problem);
+  const int expected_channels = channels_after_expanding(d);
+  const uint64_t row_bytes = width * static_cast<uint64_t>(expected_channels);
+  const bool will_interlace = png_get_interlace_type(d.png, d.info) != PNG_INTERLACE_NONE;
+  const bool alpha = expected_channels == 2 || expected_channels == 4;
+  // The whole picture or one row, the two rows of the Up predictor, the
+  // alpha plane, and libpng's two rows of at most 8 bytes a pixel.
+  check_decoded_memory((will_interlace ? row_bytes * height : row_bytes) + 2 * row_bytes +
+                       (alpha ? width * height : 0) + 2 * (8 * width + 128));
 
-  std::vector<unsigned char> whole, row, alpha_plane;
-  std::vector<png_bytep> row_pointers;
+  bool interlaced = false;
+  int channels = start_decoding(d, &interlaced);
+  if (channels == 0) image_damaged(81, run.picture_problem);
+  if (channels != expected_channels || interlaced != will_interlace)
+    image_damaged(81, "a header libpng reads otherwise");
+  const int colour = alpha ? channels - 1 : channels;
+
+  std::unique_ptr<unsigned char[]> whole, row, alpha_plane;
   if (interlaced) {  // the passes fill the whole picture before any row is done
-    whole.resize(row_bytes * height);
-    row_pointers.resize(height);
-    for (size_t y = 0; y < height; ++y) row_pointers[y] = whole.data() + y * row_bytes;
-    if (!read_whole(d, row_pointers.data())) image_damaged(81, run.picture_problem);
+    whole.reset(new unsigned char[row_bytes * height]);
+    if (!read_passes(d, whole.get(), row_bytes, height)) image_damaged(81, run.picture_problem);
   } else {
-    row.resize(row_bytes);
+    row.reset(new unsigned char[row_bytes]);
   }
-  if (alpha) alpha_plane.resize(width * height);
+  if (alpha) alpha_plane.reset(new unsigned char[width * height]);
 
   begin_picture_object(picture, static_cast<int32_t>(width), static_cast<int32_t>(height), 8);
   emit_text(colour == 1 ? "/DeviceGray" : "/DeviceRGB");
@@ -297,14 +326,14 @@ void decode_png(std::FILE* file, int32_t picture, const PngHead& head) {
 
   // Each row as the Up predictor has it: the filter byte 2, then each byte
   // less the one above it.
-  const size_t colour_bytes = width * static_cast<size_t>(colour);
+  const size_t colour_bytes = static_cast<size_t>(width) * static_cast<size_t>(colour);
   std::vector<unsigned char> above(colour_bytes, 0), out(colour_bytes + 1);
   out[0] = 2;
   flate_begin(flate_level);
-  for (size_t y = 0; y < height; ++y) {
-    const unsigned char* pixels = interlaced ? row_pointers[y] : row.data();
-    if (!interlaced && !read_row(d, row.data())) image_damaged(82, run.picture_problem);
-    unsigned char* alpha_row = alpha ? alpha_plane.data() + y * width : nullptr;
+  for (uint64_t y = 0; y < height; ++y) {
+    const unsigned char* pixels = interlaced ? whole.get() + y * row_bytes : row.get();
+    if (!interlaced && !read_row(d, row.get())) image_damaged(82, run.picture_problem);
+    unsigned char* alpha_row = alpha ? alpha_plane.get() + y * width : nullptr;
     for (size_t x = 0, i = 0; x < width; ++x) {
       for (int c = 0; c < colour; ++c, ++i) {
         unsigned char value = *pixels++;
@@ -317,7 +346,7 @@ void decode_png(std::FILE* file, int32_t picture, const PngHead& head) {
   }
   end_stream_object(flate_end());
   if (alpha)
-    write_soft_mask(static_cast<int32_t>(width), static_cast<int32_t>(height), alpha_plane.data());
+    write_soft_mask(static_cast<int32_t>(width), static_cast<int32_t>(height), alpha_plane.get());
   run.image_width[picture] = static_cast<int32_t>(width);
   run.image_height[picture] = static_cast<int32_t>(height);
 }
