@@ -68,6 +68,27 @@ const char* picture_kind_name(const unsigned char* bytes, size_t n) {
   return "unknown";
 }
 
+bool read_file_bytes(std::FILE* file, unsigned char* to, size_t n) {
+  if (n > 16) return std::fread(to, 1, n, file) == n;
+  for (size_t i = 0; i < n; ++i) {  // without the stream lock of each fread
+    int c = getc_unlocked(file);
+    if (c == EOF) return false;
+    to[i] = static_cast<unsigned char>(c);
+  }
+  return true;
+}
+
+bool skip_file_bytes(std::FILE* file, uint64_t n) {
+  if (n > 65536) return fseeko(file, static_cast<off_t>(n), SEEK_CUR) == 0;
+  if (n <= 16) {
+    for (; n > 0; --n)
+      if (getc_unlocked(file) == EOF) return false;
+    return true;
+  }
+  unsigned char sink[65536];
+  return std::fread(sink, 1, static_cast<size_t>(n), file) == n;
+}
+
 void image_damaged(int code, const char* what) {
   report_problem(std::string(run.image_path) + ": damaged " + run.image_kind + " file: " + what);
   fatal_error(code, msg_image_damaged);

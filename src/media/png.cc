@@ -45,15 +45,6 @@ struct PngHead {
   uint32_t data_length;     // of the first IDAT chunk
 };
 
-bool read_bytes(std::FILE* file, unsigned char* to, size_t n) {
-  return std::fread(to, 1, n, file) == n;
-}
-
-bool skip_bytes(std::FILE* file, uint32_t n) {
-  if (n > 0 && std::fseek(file, static_cast<long>(n), SEEK_CUR) != 0) return false;
-  return true;
-}
-
 bool valid_depth(int colour_type, int depth) {
   switch (colour_type) {
     case colour_grey: return depth == 1 || depth == 2 || depth == 4 || depth == 8 || depth == 16;
@@ -71,7 +62,7 @@ PngHead read_head(std::FILE* file) {
   PngHead head{};
   head.transparency_length = -1;
   unsigned char bytes[8 + 8 + 13];
-  if (!read_bytes(file, bytes, sizeof bytes) || std::memcmp(bytes + 12, "IHDR", 4) != 0 ||
+  if (!read_file_bytes(file, bytes, sizeof bytes) || std::memcmp(bytes + 12, "IHDR", 4) != 0 ||
       be32(bytes + 8) != 13)
     image_damaged(81, "no header chunk (IHDR) first");
   const unsigned char* ihdr = bytes + 16;
@@ -85,10 +76,10 @@ PngHead read_head(std::FILE* file) {
   if (!valid_depth(head.colour_type, head.depth) || ihdr[10] != 0 || ihdr[11] != 0 ||
       head.interlace > 1)
     image_damaged(81, "a header (IHDR) of no known kind");
-  if (!skip_bytes(file, 4)) image_damaged(81, "the file ends in the header");
+  if (!skip_file_bytes(file, 4)) image_damaged(81, "the file ends in the header");
   for (;;) {
     unsigned char chunk[8];
-    if (!read_bytes(file, chunk, 8)) image_damaged(81, "no picture data (IDAT)");
+    if (!read_file_bytes(file, chunk, 8)) image_damaged(81, "no picture data (IDAT)");
     uint32_t length = be32(chunk);
     if (length > 0x7FFFFFFF) image_damaged(81, "a chunk longer than 2^31 - 1 bytes");
     if (std::memcmp(chunk + 4, "IDAT", 4) == 0) {
@@ -99,18 +90,18 @@ PngHead read_head(std::FILE* file) {
     bool palette = std::memcmp(chunk + 4, "PLTE", 4) == 0;
     bool transparency = std::memcmp(chunk + 4, "tRNS", 4) == 0;
     if (palette && length <= 768 && length % 3 == 0 && length > 0) {
-      if (!read_bytes(file, head.palette, length)) image_damaged(81, "the file ends in a chunk");
+      if (!read_file_bytes(file, head.palette, length)) image_damaged(81, "the file ends in a chunk");
       head.palette_entries = static_cast<int>(length / 3);
       length = 0;
     } else if (transparency && length <= 256) {
-      if (!read_bytes(file, head.transparency, length))
+      if (!read_file_bytes(file, head.transparency, length))
         image_damaged(81, "the file ends in a chunk");
       head.transparency_length = static_cast<int>(length);
       length = 0;
     } else if (palette) {
       image_damaged(81, "a palette (PLTE) of no possible length");
     }
-    if (!skip_bytes(file, length + 4)) image_damaged(81, "the file ends in a chunk");
+    if (!skip_file_bytes(file, uint64_t{length} + 4)) image_damaged(81, "the file ends in a chunk");
   }
   if (head.colour_type == colour_palette && head.palette_entries == 0)
     image_damaged(81, "a palette picture without a palette (PLTE)");
@@ -195,7 +186,7 @@ void copy_png(std::FILE* file, int32_t picture, const PngHead& head, const int* 
   for (;;) {
     if (!copy_bytes(file, length)) image_damaged(82, "the file ends in the picture data");
     unsigned char chunk[12];  // the CRC, then the next chunk's length and type
-    if (!read_bytes(file, chunk, 12)) image_damaged(82, "the file ends in the picture data");
+    if (!read_file_bytes(file, chunk, 12)) image_damaged(82, "the file ends in the picture data");
     if (std::memcmp(chunk + 8, "IDAT", 4) != 0) break;
     length = be32(chunk + 4);
     if (length > 0x7FFFFFFF) image_damaged(82, "a chunk longer than 2^31 - 1 bytes");
