@@ -59,10 +59,11 @@ bool check_jpeg_file(const char* path, int64_t line, bool scan = true);
 void report_arithmetic_jpeg(const char* path, int64_t line, int frame_marker);
 
 // The LZW data of a GIF image, from the file's position just after the
-// minimum code size: whether it re-packs cleanly (a trial that writes
-// nothing), and the re-packing itself, whose faults stop with the caller's
-// code and message; it returns the data byte count.
-bool gif_codes_repackable(std::FILE* file);
+// minimum code size: whether it re-packs cleanly into data that gives the
+// image's `pixels` colours (a trial that writes nothing), and the
+// re-packing itself, whose faults stop with the caller's code and message;
+// it returns the data byte count.
+bool gif_codes_repackable(std::FILE* file, uint64_t pixels);
 int64_t gif_repack_codes(std::FILE* file, int fault_code, int fault_message);
 
 // Decodes the LZW data of a GIF image from the same position into up to

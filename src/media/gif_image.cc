@@ -111,7 +111,7 @@ void image_gif(std::FILE* file, int32_t picture) {
   off_t data_start = ftello(file);
   bool repack = min_code_size == 8 && !interlaced && left == 0 && top == 0 &&
                 width == canvas_width && height == canvas_height && data_start >= 0 &&
-                gif_codes_repackable(file) && fseeko(file, data_start, SEEK_SET) == 0;
+                gif_codes_repackable(file, width * height) && fseeko(file, data_start, SEEK_SET) == 0;
   if (repack) {
     begin_picture_object(picture, static_cast<int32_t>(width), static_cast<int32_t>(height), 8);
     emit_palette(palette, palette_entries);

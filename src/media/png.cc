@@ -4,7 +4,13 @@
 // as it is (not interlaced, 8 bits or fewer, no alpha channel), the
 // concatenated IDAT data is copied unchanged: grey, RGB, or a palette as an
 // /Indexed colour space, with tRNS as a colour-key /Mask. No pixel is
-// decoded, and memory is the chunk header and the palette.
+// decoded, and memory is the chunk header and the palette. The copy is
+// checked on the way: the CRCs of IHDR, PLTE, tRNS and every IDAT, the zlib
+// header of the data, and IDAT chunks split by another chunk (whose data the
+// copy would lose). A palette shorter than its indices can reach is read
+// through once for the highest index used: where the data uses indices
+// beyond it, the palette is lengthened with greys, index i as grey i, as
+// the decoding path shows them (and as Pillow does).
 //
 // Every other PNG is decoded with libpng: 16-bit samples become 8, the rows
 // of an interlaced picture come out in order, palettes become RGB, and an
@@ -12,8 +18,11 @@
 // (/SMask, a greyscale picture of the alpha). The colour rows are written
 // again with Flate and the Up predictor as they are decoded; the alpha plane
 // is kept until the colour stream is done. Gamma and colour profiles are
-// ignored.
+// ignored. A palette of 1, 2 or 4 bits whose transparent entries do not
+// start at 0 is decoded too: MuPDF ignores such a colour key.
 #include <png.h>
+#include <sys/types.h>
+#include <zlib.h>
 
 #include <csetjmp>
 #include <cstring>
@@ -41,9 +50,28 @@ struct PngHead {
   unsigned char palette[768];
   int palette_entries;
   unsigned char transparency[256];
-  int transparency_length;  // -1: no tRNS chunk
-  uint32_t data_length;     // of the first IDAT chunk
+  int transparency_length;    // -1: no tRNS chunk
+  bool transparency_damaged;  // its CRC is wrong
+  uint32_t data_length;       // of the first IDAT chunk
+  off_t data_start;           // where its data begins in the file
 };
+
+// Whether a chunk's CRC, the 4 bytes read next, matches its type and data;
+// a file that ends first stops with 81 and `ends`.
+bool crc_matches(std::FILE* file, const unsigned char* type, const unsigned char* data,
+                 uint32_t length, const char* ends = "the file ends in a chunk") {
+  unsigned char stored[4];
+  if (!read_file_bytes(file, stored, 4)) image_damaged(81, ends);
+  uLong crc = crc32(crc32(0, type, 4), data, length);
+  return be32(stored) == crc;
+}
+
+// The two bytes a zlib stream starts with: deflate, a window of at most
+// 32 KB, no preset dictionary, and the check bits.
+bool zlib_header_ok(const unsigned char* two) {
+  return (two[0] & 0x0F) == 8 && two[0] >> 4 <= 7 && (two[1] & 0x20) == 0 &&
+         (two[0] << 8 | two[1]) % 31 == 0;
+}
 
 bool valid_depth(int colour_type, int depth) {
   switch (colour_type) {
@@ -76,7 +104,8 @@ PngHead read_head(std::FILE* file) {
   if (!valid_depth(head.colour_type, head.depth) || ihdr[10] != 0 || ihdr[11] != 0 ||
       head.interlace > 1)
     image_damaged(81, "a header (IHDR) of no known kind");
-  if (!skip_file_bytes(file, 4)) image_damaged(81, "the file ends in the header");
+  if (!crc_matches(file, bytes + 12, ihdr, 13, "the file ends in the header"))
+    image_damaged(81, "a header (IHDR) whose CRC is wrong");
   for (;;) {
     unsigned char chunk[8];
     if (!read_file_bytes(file, chunk, 8)) image_damaged(81, "no picture data (IDAT)");
@@ -84,6 +113,7 @@ PngHead read_head(std::FILE* file) {
     if (length > 0x7FFFFFFF) image_damaged(81, "a chunk longer than 2^31 - 1 bytes");
     if (std::memcmp(chunk + 4, "IDAT", 4) == 0) {
       head.data_length = length;
+      head.data_start = ftello(file);
       break;
     }
     if (std::memcmp(chunk + 4, "IEND", 4) == 0) image_damaged(81, "no picture data (IDAT)");
@@ -92,16 +122,18 @@ PngHead read_head(std::FILE* file) {
     if (palette && length <= 768 && length % 3 == 0 && length > 0) {
       if (!read_file_bytes(file, head.palette, length)) image_damaged(81, "the file ends in a chunk");
       head.palette_entries = static_cast<int>(length / 3);
-      length = 0;
+      if (!crc_matches(file, chunk + 4, head.palette, length))
+        image_damaged(81, "a palette (PLTE) whose CRC is wrong");
     } else if (transparency && length <= 256) {
       if (!read_file_bytes(file, head.transparency, length))
         image_damaged(81, "the file ends in a chunk");
       head.transparency_length = static_cast<int>(length);
-      length = 0;
+      head.transparency_damaged = !crc_matches(file, chunk + 4, head.transparency, length);
     } else if (palette) {
       image_damaged(81, "a palette (PLTE) of no possible length");
+    } else if (!skip_file_bytes(file, uint64_t{length} + 4)) {
+      image_damaged(81, "the file ends in a chunk");
     }
-    if (!skip_file_bytes(file, uint64_t{length} + 4)) image_damaged(81, "the file ends in a chunk");
   }
   if (head.colour_type == colour_palette && head.palette_entries == 0)
     image_damaged(81, "a palette picture without a palette (PLTE)");
@@ -149,12 +181,23 @@ int colour_key(const PngHead& head, int key[6]) {
   return 1;
 }
 
+// What the copy learns of the picture data on its way: the CRC of the chunk
+// being copied and the first two bytes of all of it.
+struct DataCheck {
+  uLong crc;
+  unsigned char start[2];
+  int start_length;
+};
+
 // Copies `count` bytes of the file into the output.
-bool copy_bytes(std::FILE* file, uint32_t count) {
+bool copy_bytes(std::FILE* file, uint32_t count, DataCheck& check) {
   unsigned char buffer[16384];
   while (count > 0) {
     size_t part = count < sizeof buffer ? count : sizeof buffer;
     if (std::fread(buffer, 1, part, file) != part) return false;
+    check.crc = crc32(check.crc, buffer, static_cast<uInt>(part));
+    for (size_t i = 0; i < part && check.start_length < 2; ++i)
+      check.start[check.start_length++] = buffer[i];
     emit_raw_bytes(buffer, part);
     count -= static_cast<uint32_t>(part);
   }
@@ -183,14 +226,30 @@ void copy_png(std::FILE* file, int32_t picture, const PngHead& head, const int* 
   emit_text(" >> >>\nstream\n");
   int64_t start = run.bytes_written;
   uint32_t length = head.data_length;
+  DataCheck check{};
+  unsigned char chunk[12];  // the CRC, then the next chunk's length and type
   for (;;) {
-    if (!copy_bytes(file, length)) image_damaged(82, "the file ends in the picture data");
-    unsigned char chunk[12];  // the CRC, then the next chunk's length and type
-    if (!read_file_bytes(file, chunk, 12)) image_damaged(82, "the file ends in the picture data");
+    check.crc = crc32(0, reinterpret_cast<const unsigned char*>("IDAT"), 4);
+    if (!copy_bytes(file, length, check) || !read_file_bytes(file, chunk, 12))
+      image_damaged(82, "the file ends in the picture data");
+    if (be32(chunk) != check.crc) image_damaged(82, "picture data (IDAT) whose CRC is wrong");
     if (std::memcmp(chunk + 8, "IDAT", 4) != 0) break;
     length = be32(chunk + 4);
     if (length > 0x7FFFFFFF) image_damaged(82, "a chunk longer than 2^31 - 1 bytes");
   }
+  if (check.start_length < 2 || !zlib_header_ok(check.start))
+    image_damaged(82, "picture data (IDAT) that is not zlib data");
+  // The chunks after the data, as far as they can be read: picture data
+  // split by another chunk would be cut short in the copy.
+  while (std::memcmp(chunk + 8, "IEND", 4) != 0) {
+    length = be32(chunk + 4);
+    if (length > 0x7FFFFFFF || !skip_file_bytes(file, uint64_t{length} + 4) ||
+        !read_file_bytes(file, chunk + 4, 8))
+      break;
+    if (std::memcmp(chunk + 8, "IDAT", 4) == 0)
+      image_damaged(82, "picture data (IDAT) split by another chunk");
+  }
+  check_external_read(file);
   end_stream_object(run.bytes_written - start);
   run.image_width[picture] = static_cast<int32_t>(head.width);
   run.image_height[picture] = static_cast<int32_t>(head.height);
@@ -228,6 +287,17 @@ bool read_info(PngDecoder& d, std::FILE* file) {
   png_set_chunk_malloc_max(d.png, 1 << 20);
   png_set_keep_unknown_chunks(d.png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
   png_read_info(d.png, d.info);
+  // Indices beyond a short palette show as greys, index i as grey i.
+  png_colorp palette;
+  int entries = 0, reach = 1 << png_get_bit_depth(d.png, d.info);
+  if (png_get_color_type(d.png, d.info) == PNG_COLOR_TYPE_PALETTE &&
+      png_get_PLTE(d.png, d.info, &palette, &entries) && entries < reach) {
+    png_color padded[256];
+    std::memcpy(padded, palette, sizeof(png_color) * static_cast<size_t>(entries));
+    for (int i = entries; i < reach; ++i)
+      padded[i].red = padded[i].green = padded[i].blue = static_cast<png_byte>(i);
+    png_set_PLTE(d.png, d.info, padded, reach);
+  }
   return true;
 }
 
@@ -262,6 +332,36 @@ bool read_passes(PngDecoder& d, unsigned char* whole, uint64_t row_bytes, uint64
   for (int pass = 0; pass < 7; ++pass)
     for (uint64_t y = 0; y < height; ++y) png_read_row(d.png, whole + y * row_bytes, nullptr);
   return true;
+}
+
+bool start_indices(PngDecoder& d) {
+  if (setjmp(png_jmpbuf(d.png))) return false;
+  png_set_packing(d.png);  // one byte an index
+  png_read_update_info(d.png, d.info);
+  return true;
+}
+
+// The highest palette index the picture data uses, read through by libpng
+// from the file's start; damaged data stops with 81, as decoding it would.
+// -1 where reading it would pass the limits of decoding.
+int highest_palette_index(std::FILE* file, const PngHead& head) {
+  const uint64_t width = head.width, height = head.height;
+  if (width * height > run.host.max_decoded_pixels ||
+      width + 2 * (8 * width + 128) > run.host.max_decoded_bytes)
+    return -1;
+  if (std::fseek(file, 0, SEEK_SET) != 0) image_damaged(81, "cannot be read again");
+  PngDecoder d;
+  d.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, on_png_error, on_png_warning);
+  if (d.png) d.info = png_create_info_struct(d.png);
+  if (!d.info) image_damaged(81, "no memory to decode it");
+  if (!read_info(d, file) || !start_indices(d)) image_damaged(81, run.picture_problem);
+  std::unique_ptr<unsigned char[]> row(new unsigned char[width]);
+  int highest = 0;
+  for (uint64_t y = 0; y < height; ++y) {
+    if (!read_row(d, row.get())) image_damaged(81, run.picture_problem);
+    for (uint64_t x = 0; x < width; ++x) highest = row[x] > highest ? row[x] : highest;
+  }
+  return highest;
 }
 
 void decode_png(std::FILE* file, int32_t picture, const PngHead& head) {
@@ -351,7 +451,24 @@ void image_png(std::FILE* file, int32_t picture) {
   bool copyable = head.interlace == 0 && head.depth <= 8 && key_components >= 0 &&
                   (head.colour_type == colour_grey || head.colour_type == colour_rgb ||
                    head.colour_type == colour_palette);
-  if (copyable) return copy_png(file, picture, head, key, key_components);
-  if (std::fseek(file, 0, SEEK_SET) != 0) image_damaged(81, "cannot be read again");
-  decode_png(file, picture, head);
+  if (head.colour_type == colour_palette && head.depth < 8 && key_components > 0 && key[0] != 0)
+    copyable = false;  // MuPDF would draw those entries opaque
+  if (!copyable) {
+    if (std::fseek(file, 0, SEEK_SET) != 0) image_damaged(81, "cannot be read again");
+    return decode_png(file, picture, head);
+  }
+  if (head.transparency_damaged) image_damaged(81, "a transparency chunk (tRNS) whose CRC is wrong");
+  if (head.data_length >= 2) {  // the zlib header, before anything is written
+    unsigned char two[2];
+    if (!read_file_bytes(file, two, 2) || !zlib_header_ok(two))
+      image_damaged(81, "picture data (IDAT) that is not zlib data");
+  }
+  if (head.colour_type == colour_palette && head.palette_entries < 1 << head.depth) {
+    const int highest = highest_palette_index(file, head);
+    for (int& i = head.palette_entries; i <= highest; ++i)
+      head.palette[3 * i] = head.palette[3 * i + 1] = head.palette[3 * i + 2] =
+          static_cast<unsigned char>(i);
+  }
+  if (fseeko(file, head.data_start, SEEK_SET) != 0) image_damaged(81, "cannot be read again");
+  copy_png(file, picture, head, key, key_components);
 }
