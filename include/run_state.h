@@ -157,6 +157,7 @@ struct RunState {
   // External files: the one being read, for what standard error says.
   char external_name[max_sting + 1];
   const char* image_path;     // the picture `image` is reading
+  std::FILE* image_file;      // and its file (a copy of a pipe), for its read errors
   const char* image_kind;     // what `image` found it to be
   char picture_problem[200];  // the reason a picture library gave up
 
