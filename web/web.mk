@@ -8,8 +8,9 @@
 #   make test-web    the npm package, byte-for-byte and browser tests
 
 WASM_BUILD ?= build-wasm
-# The C libraries the core links, built from Debian's sources for WebAssembly
-# (web/wasm/debian-library.sh): one source package per word.
+# The C libraries the core links, built for WebAssembly from Debian's sources
+# of the versions the native program links (web/wasm/debian-library.sh): one
+# source package per word, one archive each, in that order.
 WASM_LIBRARIES = zlib libpng1.6 libdeflate
 WASM_LIBRARY_FILES = $(WASM_BUILD)/deps/lib/libz.a $(WASM_BUILD)/deps/lib/libpng.a \
   $(WASM_BUILD)/deps/lib/libdeflate.a
@@ -30,17 +31,20 @@ WASM_OBJECTS = $(patsubst %.cc,$(WASM_BUILD)/obj/%.o,$(WASM_SOURCES))
 NPM_DIR = web/npm
 PLAYGROUND_DIR = web/playground
 
-.PHONY: wasm npm web playground test-web web-deps
+.PHONY: wasm npm web playground test-web web-deps wasm-library-versions
 
 wasm: $(WASM_BUILD)/kestrin.js
 
-$(WASM_BUILD)/deps/lib/libz.a:
-	$(EM_ENV) web/wasm/debian-library.sh zlib $(WASM_BUILD)/deps
-$(WASM_BUILD)/deps/lib/libpng.a: $(WASM_BUILD)/deps/lib/libz.a
-	$(EM_ENV) web/wasm/debian-library.sh libpng1.6 $(WASM_BUILD)/deps
-# After zlib only so that two builds never update the private package list at once.
-$(WASM_BUILD)/deps/lib/libdeflate.a: $(WASM_BUILD)/deps/lib/libz.a
-	$(EM_ENV) web/wasm/debian-library.sh libdeflate $(WASM_BUILD)/deps
+# The script runs every time: it checks the native version in a moment, and
+# rebuilds (and so dates anew) an archive only when that version has changed.
+# libpng comes after zlib, whose header it includes.
+$(WASM_BUILD)/deps/lib/libz.a: wasm-library-versions
+	@$(EM_ENV) web/wasm/debian-library.sh zlib $(WASM_BUILD)/deps
+$(WASM_BUILD)/deps/lib/libpng.a: $(WASM_BUILD)/deps/lib/libz.a wasm-library-versions
+	@$(EM_ENV) web/wasm/debian-library.sh libpng1.6 $(WASM_BUILD)/deps
+$(WASM_BUILD)/deps/lib/libdeflate.a: wasm-library-versions
+	@$(EM_ENV) web/wasm/debian-library.sh libdeflate $(WASM_BUILD)/deps
+wasm-library-versions:
 
 $(WASM_BUILD)/obj/%.o: %.cc $(WASM_LIBRARY_FILES) $(wildcard include/*.h)
 	@mkdir -p $(dir $@)
