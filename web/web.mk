@@ -10,16 +10,21 @@
 WASM_BUILD ?= build-wasm
 # The C libraries the core links, built for WebAssembly from Debian's sources
 # of the versions the native program links (web/wasm/debian-library.sh): one
-# source package per word, one archive each, in that order.
-WASM_LIBRARIES = zlib libpng1.6 libdeflate
+# source package per word, one archive each, in that order. HarfBuzz's archive
+# holds the shaper and the subsetter.
+WASM_LIBRARIES = zlib libpng1.6 libdeflate harfbuzz fribidi
 WASM_LIBRARY_FILES = $(WASM_BUILD)/deps/lib/libz.a $(WASM_BUILD)/deps/lib/libpng.a \
-  $(WASM_BUILD)/deps/lib/libdeflate.a
+  $(WASM_BUILD)/deps/lib/libdeflate.a $(WASM_BUILD)/deps/lib/libharfbuzz-subset.a \
+  $(WASM_BUILD)/deps/lib/libfribidi.a
 
 # Debian's emscripten finds its own JavaScript modules through NODE_PATH.
 EM_ENV = NODE_PATH=/usr/share/nodejs
 # The version CMakeLists.txt gives the native program.
 KESTRIN_VERSION := $(shell sed -n "s/^project.kestrin VERSION \([0-9.]*\).*/\1/p" CMakeLists.txt)
+# The libraries' headers as the native -dev packages lay them out, with the
+# include folders their pkg-config files give.
 WASM_CXXFLAGS = -O2 -fexceptions -std=c++17 -Wall -Wextra -Iinclude -I$(WASM_BUILD)/deps/include \
+  -I$(WASM_BUILD)/deps/include/harfbuzz -I$(WASM_BUILD)/deps/include/fribidi \
   -DKESTRIN_VERSION='"$(KESTRIN_VERSION)"'
 WASM_LDFLAGS = -O2 -fexceptions -sMODULARIZE=1 -sEXPORT_ES6=1 -sEXPORT_NAME=createKestrinModule \
   -sENVIRONMENT=web,worker -sALLOW_MEMORY_GROWTH=1 -sINITIAL_MEMORY=16MB -sINVOKE_RUN=0 \
@@ -44,6 +49,10 @@ $(WASM_BUILD)/deps/lib/libpng.a: $(WASM_BUILD)/deps/lib/libz.a wasm-library-vers
 	@$(EM_ENV) web/wasm/debian-library.sh libpng1.6 $(WASM_BUILD)/deps
 $(WASM_BUILD)/deps/lib/libdeflate.a: wasm-library-versions
 	@$(EM_ENV) web/wasm/debian-library.sh libdeflate $(WASM_BUILD)/deps
+$(WASM_BUILD)/deps/lib/libharfbuzz-subset.a: wasm-library-versions
+	@$(EM_ENV) web/wasm/debian-library.sh harfbuzz $(WASM_BUILD)/deps
+$(WASM_BUILD)/deps/lib/libfribidi.a: wasm-library-versions
+	@$(EM_ENV) web/wasm/debian-library.sh fribidi $(WASM_BUILD)/deps
 wasm-library-versions:
 
 $(WASM_BUILD)/obj/%.o: %.cc $(WASM_LIBRARY_FILES) $(wildcard include/*.h)

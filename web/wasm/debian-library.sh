@@ -23,6 +23,8 @@ case $package in
   zlib) native=zlib1g library=libz.a ;;
   libpng1.6) native=libpng16-16 library=libpng.a ;;
   libdeflate) native=libdeflate0 library=libdeflate.a ;;
+  harfbuzz) native=libharfbuzz0b library=libharfbuzz-subset.a ;;
+  fribidi) native=libfribidi0 library=libfribidi.a ;;
   *) fail "no recipe for $package" ;;
 esac
 version=$(dpkg-query -W -f='${db:Status-Status} ${source:Package} ${source:Version}' "$native" 2>/dev/null || true)
@@ -176,6 +178,52 @@ case $package in
       lib/zlib_compress.c lib/zlib_decompress.c)
     headers=(libdeflate.h)
     flags+=(-std=c99 -I"$source_dir" -D_ANSI_SOURCE)
+    ;;
+  harfbuzz)
+    # HarfBuzz and its subsetter as the source's own single unit
+    # harfbuzz-subset.cc (one compile, about a minute), with the C++ flags of
+    # its meson build and the configuration meson finds for emscripten, less
+    # threads (no shared state to guard in a single-threaded module). Debian
+    # also builds the glib, ICU, FreeType, cairo and graphite2 parts; none
+    # is here: the Unicode data is HarfBuzz's own in both builds, and
+    # graphite2 only ever shapes fonts with a Silf table.
+    compiler=em++
+    sources=(src/harfbuzz-subset.cc)
+    flags+=(-std=c++11 -fno-exceptions -fno-rtti -fno-threadsafe-statics -fvisibility-inlines-hidden
+      -DHB_NO_MT -DHAVE_UNISTD_H -DHAVE_SYS_MMAN_H -DHAVE_STDBOOL_H -DHAVE_ATEXIT -DHAVE_MPROTECT
+      -DHAVE_SYSCONF -DHAVE_GETPAGESIZE -DHAVE_MMAP -DHAVE_ISATTY -DHAVE_USELOCALE -DHAVE_NEWLOCALE)
+    sed 's|^#mesondefine \(.*\)|/* #undef \1 */|' src/hb-features.h.in >src/hb-features.h
+    headers=(src/hb.h src/hb-cplusplus.hh)
+    for header in src/hb-*.h; do
+      case ${header#src/hb-} in
+        ft.h | glib.h | graphite2.h | icu.h | coretext.h | directwrite.h | gdi.h | uniscribe.h | gobject*) ;;
+        *) headers+=("$header") ;;
+      esac
+    done
+    header_dir=harfbuzz
+    ;;
+  fribidi)
+    # What lib/Makefile.am builds; the Unicode tables and
+    # fribidi-unicode-version.h come generated in the source, and
+    # fribidi-config.h is made as configure makes it.
+    eval "$(grep -E "^(PACKAGE_(NAME|TARNAME|BUGREPORT)|FRIBIDI_[A-Z_]*VERSION|FRIBIDI_MSVC_BUILD_PLACEHOLDER)=" configure)"
+    sed -e "s|@configure_input@|Generated from fribidi-config.h.in by debian-library.sh.|" \
+      -e "s|@PACKAGE@|$PACKAGE_TARNAME|;s|@PACKAGE_NAME@|$PACKAGE_NAME|;s|@PACKAGE_BUGREPORT@|$PACKAGE_BUGREPORT|" \
+      -e "s|@FRIBIDI_VERSION@|$FRIBIDI_VERSION|;s|@FRIBIDI_MAJOR_VERSION@|$FRIBIDI_MAJOR_VERSION|" \
+      -e "s|@FRIBIDI_MINOR_VERSION@|$FRIBIDI_MINOR_VERSION|;s|@FRIBIDI_MICRO_VERSION@|$FRIBIDI_MICRO_VERSION|" \
+      -e "s|@FRIBIDI_INTERFACE_VERSION@|$FRIBIDI_INTERFACE_VERSION|g;s|@SIZEOF_INT@|4|" \
+      -e "s|@FRIBIDI_MSVC_BUILD_PLACEHOLDER@|$FRIBIDI_MSVC_BUILD_PLACEHOLDER|" \
+      lib/fribidi-config.h.in >lib/fribidi-config.h
+    sources=(fribidi.c fribidi-arabic.c fribidi-bidi.c fribidi-bidi-types.c fribidi-char-sets.c
+      fribidi-char-sets-cap-rtl.c fribidi-char-sets-cp1255.c fribidi-char-sets-cp1256.c
+      fribidi-char-sets-iso8859-6.c fribidi-char-sets-iso8859-8.c fribidi-char-sets-utf8.c
+      fribidi-deprecated.c fribidi-joining.c fribidi-joining-types.c fribidi-mirroring.c
+      fribidi-brackets.c fribidi-run.c fribidi-shape.c)
+    sources=("${sources[@]/#/lib/}")
+    flags+=(-I"$source_dir/lib" -DHAVE_STDLIB_H=1 -DHAVE_STRING_H=1 -DHAVE_STRINGS_H=1 -DSTDC_HEADERS=1
+      -DHAVE_STRINGIZE=1 -DHAVE_MEMMOVE=1 -DHAVE_MEMSET=1 -DHAVE_STRDUP=1)
+    headers=($(sed -n 's/^[[:space:]]*\(fribidi[a-z0-9-]*\.h\).*/lib\/\1/p' lib/Headers.mk) lib/fribidi-config.h)
+    header_dir=fribidi
     ;;
 esac
 
