@@ -350,7 +350,7 @@ __attribute__((noinline)) void show_plain_run_of() {
 // tabs and wrapping (columns), and for high bytes while they are read as
 // UTF-8 or tested for undeclared UTF-8.
 void show_plain_run() {
-  if (run.in_command || !show_text_in_runs || run.tab_width != 0 || run.wrap_width != 0) return;
+  if (run.in_command || !run.host.text_in_runs || run.tab_width != 0 || run.wrap_width != 0) return;
   if (run.utf8 || (run.utf8_checks > 0 && run.input_file.high_bytes))
     show_plain_run_of<true>();
   else
@@ -358,8 +358,6 @@ void show_plain_run() {
 }
 
 }  // namespace
-
-bool show_text_in_runs = true;
 
 void compose_page() {
   for (;;) {

@@ -47,13 +47,12 @@ std::string enter_fuzz_directory(const std::string& media_dir) {
 
 int fuzz_document(const uint8_t* data, size_t size) {
   std::string console, warnings;
-  console_capture = &console;
-  diagnostics_capture = &warnings;  // the warnings are read too
+  RunHost host;
+  host.console_capture = &console;
+  host.diagnostics_capture = &warnings;  // the warnings are read too
   RunOptions options;
   options.compress = size > 0 && (data[size - 1] & 1) != 0;  // the last byte chooses
-  run_kestrin_on_text(data, size, "out.pdf", options);
-  console_capture = nullptr;
-  diagnostics_capture = nullptr;
+  run_kestrin_on_text(data, size, "out.pdf", options, host);
   return 0;
 }
 
@@ -72,17 +71,16 @@ int fuzz_gif(const uint8_t* data, size_t size) {
 int fuzz_image(const uint8_t* data, size_t size) {
   write_bytes("fuzz.img", data, size);
   reset_run_state();
-  max_decoded_bytes = size_t{1} << 22;  // 4 MB: a few milliseconds of work
+  run.host.max_decoded_bytes = uint64_t{1} << 22;  // 4 MB: a few milliseconds of work
   std::string errors;
-  diagnostics_capture = &errors;
+  run.host.diagnostics_capture = &errors;
   if (!output_open("/dev/null")) std::abort();
   try {
     image_embed(1, "fuzz.img");
   } catch (const Stop&) {
   }
   output_close(true);
-  diagnostics_capture = nullptr;
-  max_decoded_bytes = size_t{1} << 27;
+  reset_run_state();  // forgets the capture
   return 0;
 }
 
@@ -102,9 +100,7 @@ int fuzz_jpeg(const uint8_t* data, size_t size) {
 int fuzz_operators(const uint8_t* data, size_t size) {
   reset_run_state();
   std::string warnings;
-  diagnostics_capture = &warnings;
-  warnings_enabled = true;
-  reset_warnings();
+  run.host.diagnostics_capture = &warnings;
   // As the initial text state first, so that the page starts from it.
   for (BlockPlace place : {BlockPlace::inittext, BlockPlace::in_text, BlockPlace::before_text,
                            BlockPlace::held_back}) {
@@ -113,6 +109,6 @@ int fuzz_operators(const uint8_t* data, size_t size) {
     for (size_t i = 0; i < size; ++i) block_check_token(block, data[i]);
     block_check_end(block, place, 1);
   }
-  diagnostics_capture = nullptr;
+  reset_run_state();  // forgets the capture
   return 0;
 }
