@@ -60,7 +60,7 @@ struct RunHost {
   std::vector<Diagnostic>* diagnostic_list = nullptr;  // every stop and warning, as records
   bool text_in_runs = true;  // plain page text shown in runs, not token by token (same PDF)
   uint64_t max_decoded_bytes = uint64_t{1} << 27;  // a decoded picture's memory: 128 MB
-  uint64_t max_decoded_pixels = uint64_t{1} << 24;  // and its pixels: 16 M
+  uint64_t max_decoded_pixels = uint64_t{1} << 23;  // and its pixels: 8 M (4096 x 2048)
 };
 
 // The input file, read through a window of its own so that no byte costs a
