@@ -20,9 +20,9 @@
 // is kept until the colour stream is done. Gamma and colour profiles are
 // ignored. A palette of 1, 2 or 4 bits whose transparent entries do not
 // start at 0 is decoded too: MuPDF ignores such a colour key.
-#include <libdeflate.h>
 #include <png.h>
 #include <sys/types.h>
+#include <zlib.h>
 
 #include <csetjmp>
 #include <cstring>
@@ -62,7 +62,8 @@ bool crc_matches(std::FILE* file, const unsigned char* type, const unsigned char
                  uint32_t length, const char* ends = "the file ends in a chunk") {
   unsigned char stored[4];
   if (!read_file_bytes(file, stored, 4)) image_damaged(81, ends);
-  return be32(stored) == libdeflate_crc32(libdeflate_crc32(0, type, 4), data, length);
+  uLong crc = crc32(crc32(0, type, 4), data, length);
+  return be32(stored) == crc;
 }
 
 // The two bytes a zlib stream starts with: deflate, a window of at most
@@ -181,10 +182,9 @@ int colour_key(const PngHead& head, int key[6]) {
 }
 
 // What the copy learns of the picture data on its way: the CRC of the chunk
-// being copied (libdeflate's is several times as fast as zlib's) and the
-// first two bytes of all of it.
+// being copied and the first two bytes of all of it.
 struct DataCheck {
-  uint32_t crc;
+  uLong crc;
   unsigned char start[2];
   int start_length;
 };
@@ -195,7 +195,7 @@ bool copy_bytes(std::FILE* file, uint32_t count, DataCheck& check) {
   while (count > 0) {
     size_t part = count < sizeof buffer ? count : sizeof buffer;
     if (std::fread(buffer, 1, part, file) != part) return false;
-    check.crc = libdeflate_crc32(check.crc, buffer, part);
+    check.crc = crc32(check.crc, buffer, static_cast<uInt>(part));
     for (size_t i = 0; i < part && check.start_length < 2; ++i)
       check.start[check.start_length++] = buffer[i];
     emit_raw_bytes(buffer, part);
@@ -229,7 +229,7 @@ void copy_png(std::FILE* file, int32_t picture, const PngHead& head, const int* 
   DataCheck check{};
   unsigned char chunk[12];  // the CRC, then the next chunk's length and type
   for (;;) {
-    check.crc = libdeflate_crc32(0, "IDAT", 4);
+    check.crc = crc32(0, reinterpret_cast<const unsigned char*>("IDAT"), 4);
     if (!copy_bytes(file, length, check) || !read_file_bytes(file, chunk, 12))
       image_damaged(82, "the file ends in the picture data");
     if (be32(chunk) != check.crc) image_damaged(82, "picture data (IDAT) whose CRC is wrong");
