@@ -67,6 +67,7 @@ struct Font {
   std::vector<uint8_t> used;
   std::u32string texts;
   int32_t object = 0;  // the Type0 font's number, given when it is written
+  struct hb_font_t* face_font() const;  // HarfBuzz's font, for the tests
   ~Font();
 };
 constexpr uint32_t text_pool_flag = 0x80000000u;
@@ -84,6 +85,24 @@ uint32_t font_glyph(const Font& font, uint32_t code_point);
 // Records that `glyph` was shown for `text` (one cluster): the first text a
 // glyph is shown for is the one its Unicode map gives.
 void record_glyph(Font& font, uint32_t glyph, const char32_t* text, size_t length);
+
+// --- Finding fonts -------------------------------------------------------------
+
+// The file of the face fontconfig knows by `name` (a family, a full name,
+// or a fontconfig pattern such as "DejaVu Sans:bold"); empty, with
+// `reason` set, when none has that name or fontconfig is not built in.
+std::string find_font_by_name(const std::string& name, std::string* reason);
+bool fontconfig_available();
+
+// Where the Liberation faces are read from (Debian's fonts-liberation2).
+extern const char* liberation_directory;
+
+// The face that draws what standard font /F`number` lacks, loaded at its
+// first use (as /L`number`); -1 for Symbol and ZapfDingbats, or when its
+// file is not installed.
+struct FontState;
+int16_t liberation_face(FontState& state, int number);
+std::string liberation_family(int number);  // "Liberation Sans", or empty
 
 // --- Shaping and visual order ------------------------------------------------
 

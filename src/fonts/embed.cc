@@ -27,10 +27,11 @@ uint32_t tag(const char* name) {
 // The tables a PDF reader needs from an embedded font; the others go.
 bool kept_table(uint32_t t, bool cff) {
   static const char* const truetype[] = {"head", "hhea", "hmtx", "maxp", "loca",
-                                         "glyf", "cvt ", "fpgm", "prep"};
+                                         "glyf", "cvt ", "fpgm", "prep", "cmap"};
   static const char* const opentype[] = {"CFF ", "head", "hhea", "hmtx", "maxp",
                                          "cmap", "OS/2", "name", "post"};
-  for (const char* name : cff ? opentype : truetype)
+  const auto& names = cff ? opentype : truetype;
+  for (const char* name : names)
     if (t == tag(name)) return true;
   return false;
 }
@@ -157,7 +158,7 @@ std::vector<unsigned char> subset_font(Font& font) {
     if (count < 64) break;
     start += count;
   }
-  if (font.facts.cff) {  // the cmap of an OpenType font keeps the characters shown
+  {  // the cmap keeps the characters shown
     hb_set_t* unicodes = hb_subset_input_unicode_set(input);
     for (uint32_t g = 0; g < font.text.size(); ++g)
       if (font.text[g] != 0 && !(font.text[g] & text_pool_flag)) hb_set_add(unicodes, font.text[g] - 1);

@@ -32,6 +32,8 @@ const RefusalStop refusal_stop[] = {
 
 Font::~Font() = default;
 
+hb_font_t* Font::face_font() const { return face->font; }
+
 void attach_face(Font& font, unsigned index) {
   font.face = std::make_unique<LoadedFace>();
   LoadedFace& face = *font.face;
