@@ -26,12 +26,9 @@ uint32_t tag(const char* name) {
 
 // The tables a PDF reader needs from an embedded font; the others go.
 bool kept_table(uint32_t t, bool cff) {
-  static const char* const truetype[] = {"head", "hhea", "hmtx", "maxp", "loca",
-                                         "glyf", "cvt ", "fpgm", "prep", "cmap"};
-  static const char* const opentype[] = {"CFF ", "head", "hhea", "hmtx", "maxp",
-                                         "cmap", "OS/2", "name", "post"};
-  const auto& names = cff ? opentype : truetype;
-  for (const char* name : names)
+  static const char truetype[] = "head hhea hmtx maxp loca glyf cvt  fpgm prep cmap ";
+  static const char opentype[] = "CFF  head hhea hmtx maxp cmap OS/2 name post ";
+  for (const char* name = cff ? opentype : truetype; *name; name += 5)
     if (t == tag(name)) return true;
   return false;
 }
