@@ -55,6 +55,8 @@ enum WarningKind : int {
   warn_undeclared_utf8,    // UTF-8 text in a document read as Windows-1252
   warn_media_kind,         // a picture file of another kind than its command reads
   warn_arithmetic_jpeg,    // an arithmetic-coded JPEG
+  warn_missing_character,  // a character no font of the page text has
+  warn_unshaped_text,      // a string shown by an operator in a registered font
   warning_kind_count,
 };
 

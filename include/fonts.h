@@ -86,6 +86,11 @@ uint32_t font_glyph(const Font& font, uint32_t code_point);
 // glyph is shown for is the one its Unicode map gives.
 void record_glyph(Font& font, uint32_t glyph, const char32_t* text, size_t length);
 
+// --- Commands ---------------------------------------------------------------
+
+void command_font();      // number file, or number [name]: a page font /FN
+void command_fallback();  // numbers up to ">": the fonts that draw what a font lacks
+
 // --- Finding fonts -------------------------------------------------------------
 
 // The file of the face fontconfig knows by `name` (a family, a full name,
@@ -148,12 +153,14 @@ struct WordCache {
 // A character that no font had, for the stop that lists them all.
 struct MissingCharacter {
   uint32_t code_point;
-  int64_t line;
+  int64_t line;  // its first
+  int32_t font;  // the page font it was set in (/F1 .. /F14), 0: not known
 };
 
 // Everything the fonts keep during one run: a member of the run record.
 struct FontState {
   std::vector<std::unique_ptr<Font>> fonts;  // registered and fallback faces
+  int32_t registered = 0;        // fonts registered by <font>
   int16_t by_number[100] = {};   // fonts index + 1 of /F15 .. /F99, 0: none
   int16_t liberation[14] = {};   // of the face for /F1 .. /F13; -1: not installed
   std::vector<int16_t> fallbacks;  // <fallback>: fonts indices in order

@@ -7,6 +7,10 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
+#include <vector>
+
+#include "fonts.h"
 
 // Tokens delivered by next_token: -1 is the end of input, 0..255 a character
 // (an octal escape may also yield 256..511, which then reads like the token of
@@ -194,6 +198,15 @@ struct TextLayout {
   double leading;
 };
 
+// The page font as the content stream sets it: a standard font /F1 .. /F14,
+// a registered font /F15 .. /F99, or 0 when none is known; its size and the
+// text rise. q and Q save and restore it, as PDF does.
+struct TextFont {
+  int32_t font;   // 0: not known
+  double size;    // points
+  double rise;    // Ts, points
+};
+
 struct RunState {
   // Driver.
   RunOptions options;                     // from the command line
@@ -297,6 +310,16 @@ struct RunState {
   int32_t fixed_char_width;              // width of every byte when width_table is null
   const uint16_t* width_table;           // widths of a proportional font, by byte
   int64_t control_warned_line;           // input line of the last control character warning
+
+  // Fonts (include/fonts.h) and the page text set in them (src/page/font_text.cc).
+  FontState fonts;                     // registered fonts, glyphs shown, fallbacks
+  bool group_closed;                   // a command read its group's ">" itself
+  TextFont text_font;                  // the page's font, from the blocks and inittext
+  std::vector<TextFont> text_font_saved;  // q pushes, Q pops
+  std::u32string font_text;            // page text in an embedded font, not yet shown
+  int32_t font_dictionary;             // the page fonts' dictionary with the new fonts, 0: none yet
+  LaidOutText laid_out;                // the glyphs of font_text, in visual order
+  std::string glyph_operators;         // their operators, written at once
 };
 
 extern RunState run;

@@ -4,6 +4,7 @@
 // its order; the handler reads its own arguments. A word that names no
 // command is written to the console and stops the run.
 #include "commands.h"
+#include "fonts.h"
 #include "diagnostics.h"
 #include "input.h"
 #include "media.h"
@@ -26,7 +27,8 @@ const Command command_table[] = {
     {"text", command_text},         {"link", command_link},
     {"action", command_action},     {"encoding", command_encoding},
     {"tabs", command_tabs},         {"wrap", command_wrap},
-    {"image", command_image},
+    {"image", command_image},       {"font", command_font},
+    {"fallback", command_fallback},
 };
 
 }  // namespace
@@ -48,5 +50,9 @@ void run_command_group() {
       fatal_error(44, msg_unknown_command);
     }
     found->handler();
+    if (run.group_closed) {  // the command read the group's ">"
+      run.group_closed = false;
+      return;
+    }
   }
 }

@@ -44,7 +44,7 @@ std::string folded(const std::string& name) {
 std::string liberation_family(int number) {
   if (number < 1 || number > 13 || !liberation_file[number - 1]) return "";
   std::string file = liberation_file[number - 1];
-  return "Liberation " + file.substr(11, file.find('-') - 11);
+  return "Liberation " + file.substr(10, file.find('-') - 10);
 }
 
 int16_t liberation_face(FontState& state, int number) {

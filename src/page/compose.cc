@@ -163,9 +163,21 @@ void check_undeclared_utf8(int byte) {
 
 // Shows one character of page text; true if wrapping filled the page.
 bool show_char(int t) {
+  if (run.fonts.registered != 0) {  // the text state decides which font shows it
+    if (!run.text_open) open_text_object();
+    if (in_embedded_font()) {
+      add_font_text(t);
+      return false;
+    }
+  }
   int byte;
   if (t >= tok_unicode) {
-    byte = winansi_byte_of_unicode(t, 84);
+    byte = winansi_byte_or_none(t);
+    if (byte < 0) {  // from another font, in place
+      show_held_word();
+      if (show_fallback_char(t)) ++run.column;
+      return false;
+    }
   } else {
     byte = t & 0xFF;  // the byte written decides the escape
     if (byte >= 0x80 && run.utf8_checks > 0) check_undeclared_utf8(byte);
@@ -350,6 +362,7 @@ __attribute__((noinline)) void show_plain_run_of() {
 // tabs and wrapping (columns), and for high bytes while they are read as
 // UTF-8 or tested for undeclared UTF-8.
 void show_plain_run() {
+  if (!run.string_open) return;  // a character from another font closed it
   if (run.in_command || !show_text_in_runs || run.tab_width != 0 || run.wrap_width != 0) return;
   if (run.utf8 || (run.utf8_checks > 0 && run.input_file.high_bytes))
     show_plain_run_of<true>();
@@ -364,6 +377,8 @@ bool show_text_in_runs = true;
 void compose_page() {
   for (;;) {
     int t = next_token();
+    if (!run.font_text.empty() && (t < 0 || t == '\n' || t == '\f' || is_bracket_token(t)))
+      show_font_text();
     switch (t) {
       case tok_end:
         show_held_word();

@@ -71,12 +71,24 @@ void write_page_object() {
   write_page_annotations();
   emit_text(">>\nendobj\n");
 
-  begin_object("<<\n/Font 8 0 R\n/ProcSet 6 0 R\n");
+  // The fonts: the standard ones (object 8) until the document has others,
+  // then a dictionary of all of them, written at the end, whose number is
+  // the first after this page's annotations.
+  bool new_fonts = run.font_dictionary == 0 && !run.fonts.fonts.empty();
+  if (run.font_dictionary == 0 && !new_fonts) {
+    begin_object("<<\n/Font 8 0 R\n/ProcSet 6 0 R\n");
+  } else {
+    if (new_fonts)
+      run.font_dictionary = run.next_object + 1 + run.page_annotation_count + run.page_action_count;
+    begin_object("<<\n/Font ");
+    emit_int(run.font_dictionary);
+    emit_text(" 0 R\n/ProcSet 6 0 R\n");
+  }
   write_page_images();
   emit_text(">>\nendobj\n");
 
   // Skip the numbers the page's annotations and actions will be written under.
-  run.next_object += run.page_annotation_count + run.page_action_count;
+  run.next_object += run.page_annotation_count + run.page_action_count + (new_fonts ? 1 : 0);
   if (run.next_object > max_obj) fatal_error(9, msg_too_many_objects);
 }
 
