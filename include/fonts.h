@@ -71,20 +71,26 @@ struct Font {
   ~Font();
 };
 constexpr uint32_t text_pool_flag = 0x80000000u;
+constexpr size_t max_glyph_texts = size_t{1} << 20;  // characters of multi-character texts
 
 // Reads, checks and loads the font file at `path`. Refusals stop the run
 // with the codes below, naming the file and the reason on standard error.
 std::unique_ptr<Font> load_font_file(const std::string& path, const std::string& shown_name);
 
 // The width of `glyph` in thousandths of the font size.
-int32_t glyph_width(Font& font, uint32_t glyph);
+int32_t measure_glyph(Font& font, uint32_t glyph);  // asks HarfBuzz, and keeps it
+inline int32_t glyph_width(Font& font, uint32_t glyph) {
+  if (glyph < font.width.size() && font.width[glyph] >= 0) return font.width[glyph];
+  return measure_glyph(font, glyph);
+}
 
 // The glyph for a character, 0 when the font has none.
 uint32_t font_glyph(const Font& font, uint32_t code_point);
 
 // Records that `glyph` was shown for `text` (one cluster): the first text a
-// glyph is shown for is the one its Unicode map gives.
-void record_glyph(Font& font, uint32_t glyph, const char32_t* text, size_t length);
+// glyph is shown for is the one its Unicode map gives. True when that is
+// `text`, so that a reader gives it back from the map.
+bool record_glyph(Font& font, uint32_t glyph, const char32_t* text, size_t length);
 
 // --- Commands ---------------------------------------------------------------
 
@@ -112,11 +118,16 @@ std::string liberation_family(int number);  // "Liberation Sans", or empty
 // --- Shaping and visual order ------------------------------------------------
 
 // A glyph as placed: advance and offsets in thousandths of the font size.
+// A glyph that begins a span of glyphs whose text the Unicode map cannot
+// give (a reordered or merged cluster) carries the span's length and its
+// text: span_length characters of the line from span_from.
 struct PlacedGlyph {
   uint16_t glyph;
   int16_t font;  // index into FontState::fonts
   int32_t advance;
   int32_t x_offset, y_offset;
+  uint16_t span_glyphs = 0, span_length = 0;
+  uint32_t span_from = 0;
 };
 
 // A piece of one line, in visual order.
@@ -143,6 +154,7 @@ struct WordCache {
     uint32_t script_after = 0;  // the script a following word takes as its context
     int64_t width = 0;
     bool has_y_offsets = false;
+    bool has_spans = false;
   };
   std::vector<Entry> slots;  // a power of two of them
   std::u32string text;

@@ -86,6 +86,7 @@ int32_t font_number_of_name(const unsigned char* text, size_t length);
 // the line or before a block or command.
 bool in_embedded_font();
 void add_font_text(int token);
+void add_font_text_run();  // plain characters that follow, from the input window
 void show_font_text();
 
 // A character Windows-1252 lacks, in a standard font: drawn from the

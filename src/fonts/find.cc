@@ -87,7 +87,8 @@ std::string find_font_by_name(const std::string& name, std::string* reason) {
   FcConfigSubstitute(config, pattern, FcMatchPattern);
   FcDefaultSubstitute(pattern);
   std::string path;
-  FcFontSet* candidates = FcFontSort(config, pattern, FcFalse, nullptr, nullptr);
+  FcResult result;
+  FcFontSet* candidates = FcFontSort(config, pattern, FcFalse, nullptr, &result);
   for (int i = 0; candidates && i < candidates->nfont && path.empty(); ++i) {
     FcPattern* font = candidates->fonts[i];
     bool same = false;

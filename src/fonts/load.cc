@@ -77,15 +77,12 @@ std::unique_ptr<Font> load_font_file(const std::string& path, const std::string&
   return font;
 }
 
-int32_t glyph_width(Font& font, uint32_t glyph) {
+int32_t measure_glyph(Font& font, uint32_t glyph) {
   if (glyph >= font.width.size()) return 0;
-  int32_t& width = font.width[glyph];
-  if (width < 0) {
-    hb_position_t advance = hb_font_get_glyph_h_advance(font.face->font, glyph);
-    width = static_cast<int32_t>(std::lround(advance * 1000.0 / font.facts.units_per_em));
-    if (width < 0) width = 0;
-  }
-  return width;
+  hb_position_t advance = hb_font_get_glyph_h_advance(font.face->font, glyph);
+  int32_t width = static_cast<int32_t>(std::lround(advance * 1000.0 / font.facts.units_per_em));
+  font.width[glyph] = width < 0 ? 0 : width;
+  return font.width[glyph];
 }
 
 uint32_t font_glyph(const Font& font, uint32_t code_point) {
@@ -94,16 +91,23 @@ uint32_t font_glyph(const Font& font, uint32_t code_point) {
   return glyph < font.facts.glyph_count ? glyph : 0;
 }
 
-void record_glyph(Font& font, uint32_t glyph, const char32_t* text, size_t length) {
-  if (glyph >= font.text.size()) return;
+bool record_glyph(Font& font, uint32_t glyph, const char32_t* text, size_t length) {
+  if (glyph >= font.text.size()) return false;
   font.used[glyph] = 1;
-  if (font.text[glyph] != 0 || length == 0 || glyph == 0) return;
-  if (length == 1) {
-    font.text[glyph] = text[0] + 1;
-    return;
+  if (length == 0 || glyph == 0) return false;
+  uint32_t& mapped = font.text[glyph];
+  if (mapped == 0) {
+    if (length == 1) {
+      mapped = text[0] + 1;
+    } else if (font.texts.size() + length + 1 < max_glyph_texts && length <= 32) {
+      mapped = text_pool_flag | static_cast<uint32_t>(font.texts.size());
+      font.texts += static_cast<char32_t>(length);
+      font.texts.append(text, length);
+    } else {
+      return false;
+    }
   }
-  if (font.texts.size() + length + 1 >= text_pool_flag || length > 64) return;
-  font.text[glyph] = text_pool_flag | static_cast<uint32_t>(font.texts.size());
-  font.texts += static_cast<char32_t>(length);
-  font.texts.append(text, length);
+  if (!(mapped & text_pool_flag)) return length == 1 && mapped == text[0] + 1;
+  size_t at = mapped & ~text_pool_flag;
+  return font.texts[at] == length && font.texts.compare(at + 1, length, text, length) == 0;
 }

@@ -21,7 +21,7 @@
 namespace {
 
 constexpr size_t cached_word_length = 64;  // longer words are shaped every time
-constexpr size_t cache_slots = size_t{1} << 15;
+constexpr size_t cache_slots = size_t{1} << 14;
 constexpr size_t cache_entries = cache_slots / 2;
 constexpr size_t cache_pool = size_t{1} << 20;  // characters, and glyphs
 
@@ -85,10 +85,12 @@ int32_t thousandths(hb_position_t value, uint16_t units_per_em) {
   return static_cast<int32_t>(std::lround(value * 1000.0 / units_per_em));
 }
 
-uint64_t word_hash(const char32_t* text, size_t length, int16_t font, bool rtl, uint32_t context) {
-  uint64_t h = 1469598103934665603ull ^ (uint64_t(uint16_t(font)) << 33) ^ (rtl ? 7 : 0) ^
-               (uint64_t{context} << 1);
-  for (size_t i = 0; i < length; ++i) h = (h ^ text[i]) * 1099511628211ull;
+// A word's hash: its characters (FNV-1a), then its font, direction and context.
+constexpr uint64_t hash_seed = 1469598103934665603ull, hash_prime = 1099511628211ull;
+uint64_t word_hash(uint64_t text_hash, int16_t font, bool rtl, uint32_t context) {
+  uint64_t h = text_hash ^ (uint64_t(uint16_t(font)) << 40) ^ (rtl ? 7 : 0) ^
+               (uint64_t{context} << 3);
+  h *= 0x9E3779B97F4A7C15ull;
   return h ^ (h >> 29);
 }
 
@@ -123,24 +125,51 @@ void shape_piece(FontState& state, const char32_t* word, size_t length, size_t f
   std::sort(starts.begin(), starts.end());
   starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
   const uint16_t upem = font.facts.units_per_em;
+  const size_t first_out = out.size();
   for (unsigned i = 0; i < count; ++i) {
     uint32_t glyph = info[i].codepoint < font.facts.glyph_count ? info[i].codepoint : 0;
-    unsigned cluster = info[i].cluster;
-    size_t end = std::upper_bound(starts.begin(), starts.end(), cluster) - starts.begin();
-    size_t cluster_end = end < starts.size() ? starts[end] : to;
-    // The first glyph of a cluster in logical order stands for its text.
-    bool first = rtl ? (i + 1 == count || info[i + 1].cluster != cluster)
-                     : (i == 0 || info[i - 1].cluster != cluster);
-    if (first)
-      record_glyph(font, glyph, word + cluster, cluster_end > cluster ? cluster_end - cluster : 0);
-    else
-      record_glyph(font, glyph, nullptr, 0);
     PlacedGlyph placed{static_cast<uint16_t>(glyph), font_index,
                        thousandths(position[i].x_advance, upem),
                        thousandths(position[i].x_offset, upem),
                        thousandths(position[i].y_offset, upem)};
     if (placed.y_offset != 0) *y_offsets = true;
     out.push_back(placed);
+  }
+  // Each cluster (its glyphs lie together) gives its text to the Unicode
+  // map: one glyph its whole text, or several glyphs one character each
+  // when they are the characters' own glyphs in order. Any other cluster,
+  // one whose glyph the map gives another text, and one with a raised or
+  // lowered mark (readers take it for another line) becomes a span that
+  // carries its text itself.
+  for (unsigned a = 0; a < count;) {
+    unsigned cluster = info[a].cluster, b = a + 1;
+    while (b < count && info[b].cluster == cluster) ++b;
+    size_t next = std::upper_bound(starts.begin(), starts.end(), cluster) - starts.begin();
+    size_t end = next < starts.size() ? starts[next] : to;
+    size_t characters = end > cluster ? end - cluster : 0;
+    const char32_t* text = word + cluster;
+    bool plain;
+    if (b - a == 1) {
+      plain = record_glyph(font, out[first_out + a].glyph, text, characters);
+    } else {
+      plain = b - a == characters;
+      for (unsigned k = 0; plain && k < b - a; ++k) {  // logical order
+        uint32_t glyph = out[first_out + (rtl ? b - 1 - k : a + k)].glyph;
+        plain = glyph == font_glyph(font, text[k]);
+      }
+      for (unsigned k = 0; k < b - a; ++k) {
+        const PlacedGlyph& g = out[first_out + (rtl ? b - 1 - k : a + k)];
+        bool own = record_glyph(font, g.glyph, plain ? text + k : nullptr, plain ? 1 : 0);
+        plain = plain && own && g.y_offset == 0;
+      }
+    }
+    if (!plain && characters > 0 && characters < 0xFFFF) {
+      PlacedGlyph& first = out[first_out + a];
+      first.span_glyphs = static_cast<uint16_t>(b - a);
+      first.span_from = cluster;
+      first.span_length = static_cast<uint16_t>(characters);
+    }
+    a = b;
   }
 }
 
@@ -206,15 +235,26 @@ uint32_t shape_word(FontState& state, int16_t font, const char32_t* word, size_t
 }
 
 // A word from the cache, or shaped and added to it.
-uint32_t place_word(FontState& state, int16_t font, const char32_t* word, size_t length, bool rtl,
-                    uint32_t context, std::vector<PlacedGlyph>& out, bool* y_offsets,
+// Spans keep their text's place in the word; in the line it is further on.
+void offset_spans(std::vector<PlacedGlyph>& glyphs, size_t from, size_t word_start) {
+  for (size_t k = from; k < glyphs.size(); ++k)
+    if (glyphs[k].span_glyphs) glyphs[k].span_from += static_cast<uint32_t>(word_start);
+}
+
+uint32_t place_word(FontState& state, int16_t font, const char32_t* word, size_t length,
+                    size_t word_start, uint64_t text_hash, bool rtl, uint32_t context,
+                    std::vector<PlacedGlyph>& out, bool* y_offsets,
                     std::vector<uint32_t>* missing) {
-  if (length > cached_word_length)
-    return shape_word(state, font, word, length, rtl, static_cast<hb_script_t>(context), out,
-                      y_offsets, missing);
+  if (length > cached_word_length) {
+    size_t start = out.size();
+    uint32_t after = shape_word(state, font, word, length, rtl, static_cast<hb_script_t>(context),
+                                out, y_offsets, missing);
+    offset_spans(out, start, word_start);
+    return after;
+  }
   WordCache& cache = state.words;
   if (cache.slots.empty()) clear_cache(cache);
-  uint64_t hash = word_hash(word, length, font, rtl, context);
+  uint64_t hash = word_hash(text_hash, font, rtl, context);
   size_t mask = cache.slots.size() - 1;
   size_t slot = hash & mask;
   for (;; slot = (slot + 1) & mask) {
@@ -223,9 +263,11 @@ uint32_t place_word(FontState& state, int16_t font, const char32_t* word, size_t
     if (e.hash == hash && e.font == font && e.rtl == rtl && e.context == context &&
         e.length == length &&
         std::equal(word, word + length, cache.text.begin() + e.text)) {
+      size_t at = out.size();
       out.insert(out.end(), cache.glyphs.begin() + e.glyphs,
                  cache.glyphs.begin() + e.glyphs + e.glyph_count);
       if (e.has_y_offsets) *y_offsets = true;
+      if (e.has_spans) offset_spans(out, at, word_start);
       return e.script_after;
     }
   }
@@ -252,17 +294,32 @@ uint32_t place_word(FontState& state, int16_t font, const char32_t* word, size_t
   e.glyphs = static_cast<uint32_t>(cache.glyphs.size());
   e.glyph_count = static_cast<uint32_t>(glyph_count);
   e.has_y_offsets = word_y;
+  e.has_spans = false;
+  for (size_t k = start; k < out.size(); ++k) e.has_spans = e.has_spans || out[k].span_glyphs;
   cache.text.append(word, length);
   cache.glyphs.insert(cache.glyphs.end(), out.begin() + start, out.end());
   ++cache.count;
+  if (e.has_spans) offset_spans(out, start, word_start);
   return after;
 }
 
-// The script a word without one of its own takes: the one before it.
-uint32_t context_of(const char32_t* word, size_t length, uint32_t before) {
-  for (size_t i = 0; i < length; ++i)
-    if (strong(script_of(word[i]))) return 0;  // its own decides
-  return before;
+// The end of the word that starts at `from`: blanks, or no blanks, all of
+// one level. Its characters' hash, and whether one has a script of its own.
+size_t word_end(const char32_t* text, size_t from, size_t length, const FriBidiLevel* levels,
+                uint64_t* hash, bool* own_script) {
+  uint64_t h = hash_seed;
+  bool own = false;
+  const bool blank = text[from] == ' ';
+  size_t j = from;
+  for (; j < length; ++j) {
+    char32_t c = text[j];
+    if ((c == ' ') != blank || (levels && levels[j] != levels[from])) break;
+    h = (h ^ c) * hash_prime;
+    if (!own) own = c < 0x80 ? ((c | 0x20) >= 'a' && (c | 0x20) <= 'z') : strong(script_of(c));
+  }
+  *hash = h;
+  *own_script = own;
+  return j;
 }
 
 }  // namespace
@@ -308,13 +365,14 @@ void lay_out_text(FontState& state, int16_t font, const char32_t* text, size_t l
   uint32_t context = 0;
   for (size_t i = 0; i < length;) {
     int level = bidi ? levels[i] : 0;
-    bool blank = text[i] == ' ';
-    size_t j = i + 1;
-    while (j < length && (text[j] == ' ') == blank && (!bidi || levels[j] == level)) ++j;
+    uint64_t text_hash;
+    bool own_script;
+    size_t j = word_end(text, i, length, bidi ? levels.data() : nullptr, &text_hash, &own_script);
     size_t first = glyphs.size();
-    uint32_t word_context = context_of(text + i, j - i, context);
-    uint32_t after = place_word(state, font, text + i, j - i, level & 1, word_context, glyphs,
-                                &out->has_y_offsets, missing);
+    // A word without a script of its own is shaped in the one before it.
+    uint32_t word_context = own_script ? 0 : context;
+    uint32_t after = place_word(state, font, text + i, j - i, i, text_hash, level & 1,
+                                word_context, glyphs, &out->has_y_offsets, missing);
     if (strong(static_cast<hb_script_t>(after))) context = after;
     if (bidi) items.push_back(Item{first, glyphs.size(), level});
     i = j;

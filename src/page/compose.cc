@@ -415,7 +415,10 @@ void compose_page() {
           close_content_stream();  // wrapping filled the page
           return;
         }
-        show_plain_run();
+        if (!run.font_text.empty())
+          add_font_text_run();
+        else
+          show_plain_run();
         break;
     }
   }

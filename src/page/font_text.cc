@@ -90,70 +90,115 @@ std::string font_label(int32_t number) {
   return label;
 }
 
+// The marked-content operator that gives the glyphs after it the text of
+// the line from `from`: "/Span << /ActualText <FEFF...> >> BDC ".
+std::string actual_text(uint32_t from, uint16_t length) {
+  static const char hex[] = "0123456789ABCDEF";
+  std::string out = "/Span << /ActualText <FEFF";
+  auto put = [&](uint32_t unit) {
+    for (int shift = 12; shift >= 0; shift -= 4) out += hex[unit >> shift & 15];
+  };
+  const std::u32string& text = run.font_text;
+  for (size_t i = from; i < from + length && i < text.size(); ++i) {
+    uint32_t c = text[i];
+    if (c >= 0x10000) {
+      put(0xD800 + ((c - 0x10000) >> 10));
+      put(0xDC00 + (c & 0x3FF));
+    } else {
+      put(c);
+    }
+  }
+  return out + "> >> BDC ";
+}
+
 // Writes the glyphs of `text` (visual order) as TJ arrays in `font`, with
 // a first shift of `shift` thousandths (a right-to-left line's indent).
 void write_glyphs(const LaidOutText& text, int16_t font, int64_t shift) {
   static const char hex[] = "0123456789ABCDEF";
-  std::string& out = run.glyph_operators;
-  out.clear();
+  std::string& buffer = run.glyph_operators;
+  // Room for every glyph with a number before it; operators that switch
+  // fonts or raise glyphs are appended with room made for them.
+  buffer.resize(text.glyphs.size() * 28 + 64);
+  char* out = &buffer[0];
   const TextFont& state = run.text_font;
-  const std::string size = number_text(state.size);
+  std::string size;  // the font size as written, when a font switch needs it
   int16_t current = font;
   int32_t raised = 0;
   bool array_open = false, hex_open = false;
   int64_t pdf_pen = 0, pen = 0, pending = -shift;
+  auto append = [&](const std::string& operators) {
+    size_t at = out - &buffer[0];
+    buffer.resize(buffer.size() + operators.size());
+    out = &buffer[0] + at;
+    std::memcpy(out, operators.data(), operators.size());
+    out += operators.size();
+  };
   auto close_array = [&] {
-    if (hex_open) out += '>';
-    if (array_open) out += "] TJ ";
+    if (hex_open) *out++ = '>';
+    if (array_open) {
+      std::memcpy(out, "] TJ ", 5);
+      out += 5;
+    }
     array_open = hex_open = false;
   };
+  auto put_pending = [&] {
+    if (hex_open) *out++ = '>';
+    hex_open = false;
+    out += std::snprintf(out, 24, " %lld ", static_cast<long long>(pending));
+    pending = 0;
+  };
+  Font* shown = run.fonts.fonts[font].get();
+  int span_left = 0;  // glyphs still inside a span that carries its text
   for (const PlacedGlyph& g : text.glyphs) {
-    if (g.font != current) {
+    if (g.span_glyphs != 0 && span_left == 0) {
       close_array();
-      current = g.font;
-      out += '/' + run.fonts.fonts[current]->resource_name + ' ' + size + " Tf ";
+      append(actual_text(g.span_from, g.span_length));
+      span_left = g.span_glyphs;
     }
-    if (g.y_offset != raised) {
+    if (g.font != current || g.y_offset != raised) {
       close_array();
-      raised = g.y_offset;
-      out += number_text(state.rise + raised * state.size / 1000.0) + " Ts ";
+      if (size.empty()) size = number_text(state.size);
+      if (g.font != current) {
+        current = g.font;
+        shown = run.fonts.fonts[current].get();
+        append('/' + shown->resource_name + ' ' + size + " Tf ");
+      }
+      if (g.y_offset != raised) {
+        raised = g.y_offset;
+        append(number_text(state.rise + raised * state.size / 1000.0) + " Ts ");
+      }
     }
     int64_t at = pen + g.x_offset;
     pending += pdf_pen - at;
     if (!array_open) {
-      out += '[';
+      *out++ = '[';
       array_open = true;
     }
-    if (pending != 0) {
-      if (hex_open) out += '>';
-      hex_open = false;
-      out += ' ';
-      put_number(out, pending);
-      out += ' ';
-      pending = 0;
-    }
+    if (pending != 0) put_pending();
     if (!hex_open) {
-      out += '<';
+      *out++ = '<';
       hex_open = true;
     }
-    char digits[4] = {hex[g.glyph >> 12], hex[g.glyph >> 8 & 15], hex[g.glyph >> 4 & 15],
-                      hex[g.glyph & 15]};
-    out.append(digits, 4);
-    pdf_pen = at + glyph_width(*run.fonts.fonts[g.font], g.glyph);
+    out[0] = hex[g.glyph >> 12];
+    out[1] = hex[g.glyph >> 8 & 15];
+    out[2] = hex[g.glyph >> 4 & 15];
+    out[3] = hex[g.glyph & 15];
+    out += 4;
+    pdf_pen = at + glyph_width(*shown, g.glyph);
     pen += g.advance;
+    if (span_left > 0 && --span_left == 0) {
+      close_array();
+      append("EMC ");
+    }
   }
   pending += pdf_pen - pen;
-  if (pending != 0 && array_open) {
-    if (hex_open) out += '>';
-    hex_open = false;
-    out += ' ';
-    put_number(out, pending);
-  }
+  if (pending != 0 && array_open) put_pending();
   close_array();
-  if (current != font)
-    out += '/' + run.fonts.fonts[font]->resource_name + ' ' + size + " Tf ";
-  if (raised != 0) out += number_text(state.rise) + " Ts ";
-  emit_raw_bytes(reinterpret_cast<const unsigned char*>(out.data()), out.size());
+  if (current != font || raised != 0) {
+    if (current != font) append('/' + run.fonts.fonts[font]->resource_name + ' ' + size + " Tf ");
+    if (raised != 0) append(number_text(state.rise) + " Ts ");
+  }
+  emit_raw_bytes(reinterpret_cast<const unsigned char*>(buffer.data()), out - &buffer[0]);
 }
 
 // How far a right-to-left line moves right to end at the right margin, in
@@ -245,6 +290,50 @@ void add_font_text(int t) {
   if (run.font_text.empty() && !run.text_open) open_text_object();
   run.font_text += static_cast<char32_t>(c);
   if (run.font_text.size() >= max_font_text) show_font_text();
+}
+
+void add_font_text_run() {
+  if (!show_text_in_runs) return;
+  // Printable ASCII that the token reader delivers as itself.
+  static const struct Plain {
+    bool of[256];
+    Plain() : of() {
+      for (int c = ' '; c < 0x7F; ++c) of[c] = true;
+      for (unsigned char c : {'\\', '[', ']', '{', '}', '<', '>'}) of[c] = false;
+    }
+  } plain;
+  InputStream& in = run.input_file;
+  const int ahead = run.lookahead_char;
+  if (ahead < 0 || ahead > 255 || !plain.of[ahead]) return;
+  std::u32string& text = run.font_text;
+  size_t room = max_font_text - std::min(text.size(), max_font_text);
+  const unsigned char* const source = in.next;
+  const unsigned char* const limit = source + std::min<size_t>(room, in.end - source);
+  const unsigned char* p = source;
+  while (p < limit && plain.of[*p]) ++p;
+  // Delivered: `ahead` and the bytes before `next`, which becomes the
+  // lookahead: a byte the character source keeps as it is (no carriage
+  // return, nothing beyond ASCII), after no blank the reader would drop
+  // before an opening bracket.
+  const unsigned char* next = p;
+  if (p == limit || *p == '\r' || *p >= 0x80) {
+    if (p == source) return;
+    next = p - 1;
+  }
+  int last = next > source ? next[-1] : ahead;
+  if (last == ' ' && (*next == '[' || *next == '{' || *next == '<')) {
+    if (next == source) return;
+    --next;
+  }
+  size_t count = static_cast<size_t>(next - source) + 1, at = text.size();
+  text.resize(at + count);
+  text[at] = static_cast<char32_t>(ahead);
+  for (size_t i = 1; i < count; ++i) text[at + i] = source[i - 1];
+  run.previous_char = count >= 2 ? static_cast<int>(text[at + count - 2]) : run.current_char;
+  run.current_char = static_cast<int>(text.back());
+  run.lookahead_char = *next;
+  if (*next == '\n') ++run.line_number;
+  in.next = next + 1;
 }
 
 void show_font_text() {
