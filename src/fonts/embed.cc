@@ -92,10 +92,14 @@ void write_stream(const std::string& dictionary, const unsigned char* bytes, siz
 }
 
 void write_font(Font& font, bool compress) {
+  // The subset, checked as the file was; should the subsetter fail, the
+  // whole file, which passed that check.
   std::vector<unsigned char> program = subset_font(font);
-  if (program.empty()) {  // the subsetter failed: the whole file, still checked
+  FontFacts facts;
+  std::string reason;
+  if (program.empty() ||
+      check_font_file(program.data(), program.size(), &facts, &reason) != FontRefusal::none)
     program.assign(font.data.begin(), font.data.end());
-  }
   const FontFacts& f = font.facts;
   std::string name = subset_tag(font) + "+" +
                      (f.postscript_name.empty() ? "Font" + font.resource_name : f.postscript_name);
