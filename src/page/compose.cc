@@ -103,6 +103,8 @@ void show_held_word() {
   run.held_length = 0;
 }
 
+}  // namespace
+
 // Ends a line as a line feed does; true if that line filled the page.
 bool end_line() {
   end_text_line();
@@ -113,6 +115,8 @@ bool end_line() {
   run.after_blank = 0;
   return ++run.lines_on_page >= run.lines_per_page;
 }
+
+namespace {
 
 // One character of a line that may wrap; true if a line it ended filled the
 // page. The word after the line's last blank is held back: when a character
@@ -167,7 +171,7 @@ bool show_char(int t) {
     if (!run.text_open) open_text_object();
     if (in_embedded_font()) {
       add_font_text(t);
-      return false;
+      return t == ' ' && run.wrap_width != 0 && wrap_font_text(false);
     }
   }
   int byte;
@@ -377,8 +381,10 @@ bool show_text_in_runs = true;
 void compose_page() {
   for (;;) {
     int t = next_token();
-    if (!run.font_text.empty() && (t < 0 || t == '\n' || t == '\f' || is_bracket_token(t)))
+    if (!run.font_text.empty() && (t < 0 || t == '\n' || t == '\f' || is_bracket_token(t))) {
+      if (run.wrap_width != 0) wrap_font_text(true);
       show_font_text();
+    }
     switch (t) {
       case tok_end:
         show_held_word();
@@ -415,8 +421,9 @@ void compose_page() {
           close_content_stream();  // wrapping filled the page
           return;
         }
-        if (!run.font_text.empty())
-          add_font_text_run();
+        if (!run.font_text.empty()) {
+          if (run.wrap_width == 0) add_font_text_run();  // wrapping looks at every blank
+        }
         else
           show_plain_run();
         break;

@@ -363,6 +363,29 @@ void show_font_text() {
   text.clear();
 }
 
+bool wrap_font_text(bool at_end) {
+  int16_t font = current_font_index();
+  std::u32string& text = run.font_text;
+  if (font < 0 || text.empty()) return false;
+  Font& shown = *run.fonts.fonts[font];
+  uint32_t zero = font_glyph(shown, '0');
+  int64_t limit = int64_t{run.wrap_width} * (zero ? glyph_width(shown, zero) : 600);
+  size_t end = text.size();
+  while (end > 0 && text[end - 1] == ' ') --end;  // blanks at the end take no room
+  size_t word = end;
+  while (word > 0 && text[word - 1] != ' ') --word;
+  if (word == 0) return false;  // one word: it stays, however wide
+  lay_out_text(run.fonts, font, text.data(), end, &run.laid_out, nullptr);
+  int64_t width = run.laid_out.width;
+  if (width + run.line_width <= limit) return false;
+  if (at_end && run.lines_on_page + 1 >= run.lines_per_page) return false;
+  std::u32string rest = text.substr(word);
+  text.resize(word);
+  show_font_text();
+  text = rest;
+  return end_line();
+}
+
 bool show_fallback_char(int t) {
   uint32_t c = static_cast<uint32_t>(t - tok_unicode);
   if (!run.text_open) open_text_object();  // its text state sets the font

@@ -124,6 +124,20 @@ TEST(FontText, EachScriptShowsShapesAndReadsBack) {
       EXPECT_NE(text.find(line.text), std::string::npos) << text;
     }
     EXPECT_GT(dark_pixels(result.path), 20);
+    // pdffonts: the font embedded, as a subset, with a Unicode map.
+    std::string fonts;
+    run_shell("pdffonts '" + result.path + "' | grep Identity-H", &fonts);
+    EXPECT_NE(fonts.find("yes yes yes"), std::string::npos) << fonts;
+    if (have("gs")) {  // Ghostscript reads it without complaint
+      std::string out;
+      EXPECT_EQ(run_shell("gs -q -dNOPAUSE -dBATCH -dSAFER -sDEVICE=nullpage '" + result.path + "'",
+                          &out),
+                0)
+          << out;
+      EXPECT_EQ(out.find("rror"), std::string::npos) << out;
+    } else if (std::getenv("KESTRIN_REQUIRE_READERS")) {
+      ADD_FAILURE() << "Ghostscript (gs) is required";
+    }
   }
 }
 

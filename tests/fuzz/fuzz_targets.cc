@@ -93,10 +93,10 @@ int fuzz_font(const uint8_t* data, size_t size) {
   write_bytes("fuzz.ttf", data, size);
   static const char document[] =
       "<encoding utf8><font 15 fuzz.ttf><fallback 15><inittext [/F15 12 Tf 25 811 Td 14 TL]>"
-      "Hello AVA fi \xC3\xA9e\xCC\x81 \xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D "
+      "Hello AVA fi \xC3\xA9" "e\xCC\x81 \xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D "
       "\xD9\x85\xD8\xB1\xD8\xAD\xD8\xA8\xD8\xA7 "
       "\xE0\xA4\xA8\xE0\xA4\xAE\xE0\xA4\xB8\xE0\xA5\x8D\xE0\xA4\xA4\xE0\xA5\x87 "
-      "\xE6\x97\xA5\xE6\x9C\xAC\n[/F5 12 Tf]\xC5\x81\xC3\xB3d\xC5\xBA";
+      "\xE6\x97\xA5\xE6\x9C\xAC\n[/F5 12 Tf]\xC5\x81\xC3\xB3" "d\xC5\xBA";
   std::string console, errors;
   console_capture = &console;
   diagnostics_capture = &errors;
