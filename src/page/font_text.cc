@@ -7,7 +7,7 @@
 // collected up to the line's end (or the next bracket or command), then
 // shaped, put in visual order and written as glyph ids:
 //
-//   [<00480065> -12 <006C>] TJ      hex glyph ids, kerning as numbers
+//   [(\0H\0e) -12 (\0l)] TJ        glyph ids, two bytes each, kerning as numbers
 //   ] TJ /L5 12 Tf [                another font for characters it lacks
 //   ] TJ 2.1 Ts [                   a mark raised by its offset
 //
@@ -90,6 +90,23 @@ std::string font_label(int32_t number) {
   return label;
 }
 
+// A glyph id as the two bytes of a literal string, each escaped when it is a
+// parenthesis, a backslash or a line end, which a reader would take for
+// something else.
+inline char* put_glyph_id(char* out, uint16_t glyph) {
+  for (unsigned char byte : {static_cast<unsigned char>(glyph >> 8),
+                             static_cast<unsigned char>(glyph & 0xFF)}) {
+    if (byte == '(' || byte == ')' || byte == '\\') {
+      *out++ = '\\';
+    } else if (byte == '\r' || byte == '\n') {
+      *out++ = '\\';
+      byte = byte == '\r' ? 'r' : 'n';
+    }
+    *out++ = static_cast<char>(byte);
+  }
+  return out;
+}
+
 // The marked-content operator that gives the glyphs after it the text of
 // the line from `from`: "/Span << /ActualText <FEFF...> >> BDC ".
 std::string actual_text(uint32_t from, uint16_t length) {
@@ -114,7 +131,6 @@ std::string actual_text(uint32_t from, uint16_t length) {
 // Writes the glyphs of `text` (visual order) as TJ arrays in `font`, with
 // a first shift of `shift` thousandths (a right-to-left line's indent).
 void write_glyphs(const LaidOutText& text, int16_t font, int64_t shift) {
-  static const char hex[] = "0123456789ABCDEF";
   std::string& buffer = run.glyph_operators;
   // Room for every glyph with a number before it; operators that switch
   // fonts or raise glyphs are appended with room made for them.
@@ -124,7 +140,7 @@ void write_glyphs(const LaidOutText& text, int16_t font, int64_t shift) {
   std::string size;  // the font size as written, when a font switch needs it
   int16_t current = font;
   int32_t raised = 0;
-  bool array_open = false, hex_open = false;
+  bool array_open = false, in_string = false;
   int64_t pdf_pen = 0, pen = 0, pending = -shift;
   auto append = [&](const std::string& operators) {
     size_t at = out - &buffer[0];
@@ -134,16 +150,16 @@ void write_glyphs(const LaidOutText& text, int16_t font, int64_t shift) {
     out += operators.size();
   };
   auto close_array = [&] {
-    if (hex_open) *out++ = '>';
+    if (in_string) *out++ = ')';
     if (array_open) {
       std::memcpy(out, "] TJ ", 5);
       out += 5;
     }
-    array_open = hex_open = false;
+    array_open = in_string = false;
   };
   auto put_pending = [&] {
-    if (hex_open) *out++ = '>';
-    hex_open = false;
+    if (in_string) *out++ = ')';
+    in_string = false;
     out += std::snprintf(out, 24, " %lld ", static_cast<long long>(pending));
     pending = 0;
   };
@@ -175,15 +191,11 @@ void write_glyphs(const LaidOutText& text, int16_t font, int64_t shift) {
       array_open = true;
     }
     if (pending != 0) put_pending();
-    if (!hex_open) {
-      *out++ = '<';
-      hex_open = true;
+    if (!in_string) {
+      *out++ = '(';
+      in_string = true;
     }
-    out[0] = hex[g.glyph >> 12];
-    out[1] = hex[g.glyph >> 8 & 15];
-    out[2] = hex[g.glyph >> 4 & 15];
-    out[3] = hex[g.glyph & 15];
-    out += 4;
+    out = put_glyph_id(out, g.glyph);
     pdf_pen = at + glyph_width(*shown, g.glyph);
     pen += g.advance;
     if (span_left > 0 && --span_left == 0) {

@@ -34,17 +34,31 @@ CompileResult compile_capturing(const std::string& input, std::string* diagnosti
   return result;
 }
 
-// The glyph ids a content stream shows, in order, as hb-shape writes them.
-std::string shown_glyphs(std::string content) {
-  static const std::regex spans("/ActualText <[0-9A-F]+>");
-  content = std::regex_replace(content, spans, "");
-  std::string ids = "[";
-  static const std::regex hex("<([0-9A-F]+)>");
-  for (auto m = std::sregex_iterator(content.begin(), content.end(), hex);
-       m != std::sregex_iterator(); ++m) {
-    std::string digits = (*m)[1];
-    for (size_t i = 0; i + 4 <= digits.size(); i += 4)
-      ids += (ids.size() > 1 ? "|" : "") + std::to_string(std::stoi(digits.substr(i, 4), nullptr, 16));
+// The glyph ids a content stream shows, in order, as hb-shape writes them:
+// the two-byte codes of its literal strings.
+std::string shown_glyphs(const std::string& content) {
+  std::string ids = "[", bytes;
+  bool inside = false;
+  for (size_t i = 0; i < content.size(); ++i) {
+    char c = content[i];
+    if (!inside) {
+      inside = c == '(';
+      continue;
+    }
+    if (c == ')') {
+      for (size_t k = 0; k + 1 < bytes.size(); k += 2)
+        ids += (ids.size() > 1 ? "|" : "") +
+               std::to_string(uint8_t(bytes[k]) << 8 | uint8_t(bytes[k + 1]));
+      bytes.clear();
+      inside = false;
+      continue;
+    }
+    if (c == '\\') {
+      c = content[++i];
+      if (c == 'n') c = '\n';
+      if (c == 'r') c = '\r';
+    }
+    bytes += c;
   }
   return ids + "]";
 }
