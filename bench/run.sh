@@ -62,7 +62,7 @@ mixed_lines='Zażółć gęślą jaźń. Příliš žluťoučký kůň úpěl ď
 日本語のテキストを表示します。カタカナとひらがなと漢字が混ざっています。'
 for i in $(seq 1 1160); do printf '%s\n' "$mixed_lines"; done > mixed.body
 cat mixed.body >> mixed.txt
-head -c 400000 mixed.body > mixed.peer.txt
+head -c 400000 mixed.body | sed '$d' > mixed.peer.txt  # whole lines: whole characters
 head -c 400000 medium.txt > font-mono.peer.txt
 
 measure() { "$tool" measure "$runs" "$@"; }

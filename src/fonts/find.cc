@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cctype>
 #include <string>
 
@@ -67,8 +68,17 @@ bool fontconfig_available() { return KESTRIN_FONTCONFIG != 0; }
 
 std::string find_font_by_name(const std::string& name, std::string* reason) {
 #if KESTRIN_FONTCONFIG
+  // Made at the first name and kept for the process; given back at its
+  // exit, with fontconfig's own caches.
   static FcConfig* config = nullptr;
-  if (!config) config = FcInitLoadConfigAndFonts();
+  if (!config) {
+    config = FcInitLoadConfigAndFonts();
+    if (config)
+      std::atexit([] {
+        FcConfigDestroy(config);
+        FcFini();
+      });
+  }
   if (!config) {
     *reason = "fontconfig could not be started";
     return "";

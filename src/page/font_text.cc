@@ -134,7 +134,8 @@ void write_glyphs(const LaidOutText& text, int16_t font, int64_t shift) {
   std::string& buffer = run.glyph_operators;
   // Room for every glyph with a number before it; operators that switch
   // fonts or raise glyphs are appended with room made for them.
-  buffer.resize(text.glyphs.size() * 28 + 64);
+  size_t room = text.glyphs.size() * 28 + 64;
+  if (buffer.size() < room) buffer.resize(room);  // grows only: no bytes cleared per line
   char* out = &buffer[0];
   const TextFont& state = run.text_font;
   std::string size;  // the font size as written, when a font switch needs it
@@ -144,7 +145,7 @@ void write_glyphs(const LaidOutText& text, int16_t font, int64_t shift) {
   int64_t pdf_pen = 0, pen = 0, pending = -shift;
   auto append = [&](const std::string& operators) {
     size_t at = out - &buffer[0];
-    buffer.resize(buffer.size() + operators.size());
+    if (buffer.size() < at + operators.size() + room) buffer.resize(at + operators.size() + room);
     out = &buffer[0] + at;
     std::memcpy(out, operators.data(), operators.size());
     out += operators.size();
