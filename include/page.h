@@ -85,6 +85,13 @@ int32_t font_number_of_name(const unsigned char* text, size_t length);
 // with add_font_text and shown, shaped, by show_font_text at the end of
 // the line or before a block or command.
 bool in_embedded_font();
+bool end_line();  // as a line feed: T*; true if the line filled the page
+
+// Under <wrap N>: when the collected text is wider than N columns (a column
+// is the width of the font's digit zero), the text before its last word is
+// shown and the line ended; true if that filled the page. At a line's end
+// (`at_end`) the break is made only if the page has room for it.
+bool wrap_font_text(bool at_end);
 void add_font_text(int token);
 void add_font_text_run();  // plain characters that follow, from the input window
 void show_font_text();
