@@ -19,23 +19,82 @@ struct Stop {
 // Ends the run: never returns. Code 4 with message 0 is the successful end.
 [[noreturn]] void fatal_error(int code, int message);
 
-// ORDER MESSAGES: indexed by the msg_ constants of include/run_state.h.
+// Indices into the message table. ORDER MESSAGES: keep in step with
+// message_table in src/diagnostics/messages.cc.
+enum : int {
+  msg_no_errors = 0,
+  msg_usage = 1,
+  msg_cant_open_input = 2,
+  msg_cant_open_output = 3,
+  msg_bad_page_number = 4,
+  msg_too_many_pages = 5,
+  msg_too_many_objects = 6,
+  msg_unexpected_end = 7,
+  msg_too_many_pdf_commands = 8,
+  msg_not_in_page = 9,
+  msg_too_many_pictures = 10,
+  msg_error_in_string = 11,
+  msg_inittext_too_long = 12,
+  msg_picture_not_read = 13,
+  msg_too_many_outlines = 14,
+  msg_text_buffer_too_small = 15,
+  msg_annotation_only_in_page = 16,
+  msg_too_many_annotations = 17,
+  msg_unknown_command = 18,
+  msg_cant_open_external = 19,
+  msg_string_too_long = 20,
+  msg_error_reading_number = 21,
+  msg_paper_before_text = 22,
+  msg_no_action = 23,
+  msg_too_many_sounds = 24,
+  msg_too_many_parameters = 25,
+  msg_unknown_action = 26,
+  msg_too_many_outline_levels = 27,
+  msg_bad_gif = 28,
+  msg_never_29 = 29,
+  msg_never_30 = 30,
+  msg_sound_not_read = 31,
+  msg_picture_size_zero = 32,
+  msg_output_is_input = 33,
+  msg_cant_write_output = 34,
+  msg_cant_read_input = 35,
+  msg_cant_read_external = 36,
+  msg_output_too_large = 37,
+  msg_warnings_as_errors = 38,
+  msg_image_kind = 39,
+  msg_image_damaged = 40,
+  msg_unknown_encoding = 41,
+  msg_not_in_winansi = 42,
+  msg_invalid_utf8 = 43,
+  msg_value_out_of_range = 44,
+  msg_font_in_page = 45,
+  msg_font_number = 46,
+  msg_font_number_used = 47,
+  msg_not_a_font = 48,
+  msg_web_font = 49,
+  msg_font_licence = 50,
+  msg_colour_font = 51,
+  msg_font_damaged = 52,
+  msg_no_such_font = 53,
+  msg_fallback_not_font = 54,
+  msg_font_too_large = 55,
+  message_count = 56,
+};
+
+// ORDER MESSAGES: indexed by the msg_ constants above.
 extern const char* const message_table[];
 
 // --- Console ------------------------------------------------------------------
 
 // The language's console text: standard output, or standard error when the
-// PDF itself goes to standard output, or console_capture when it is set.
+// PDF itself goes to standard output, or the host's capture when it set one.
 void console_put_text(const char* text);
 void console_put_int(int64_t value);
-extern std::string* console_capture;
-extern std::FILE* console_file;  // stdout unless the PDF is written there
 
 // --- Standard error -------------------------------------------------------------
 
-// Everything below goes to standard error, or to diagnostics_capture when it
-// is set; none of it changes the PDF or the console text.
-extern std::string* diagnostics_capture;
+// Everything below goes to standard error, or to the host's capture when it
+// set one; none of it changes the PDF or the console text.
 
 // "kestrin: TEXT" and a line end.
 void report_problem(const std::string& text);
@@ -60,19 +119,10 @@ enum WarningKind : int {
   warning_kind_count,
 };
 
-// The name warnings give the input: as on the command line, "<stdin>" for -.
-extern std::string warning_file_name;
-
-// Whether warnings are reported at all (-w turns them off); reset per run.
-extern bool warnings_enabled;
-
-// Reports "FILE:LINE: warning: TEXT". Each kind is shown at most
-// warning_show_limit times per run; the rest are counted.
+// Reports "FILE:LINE: warning: TEXT" unless -w turned warnings off. Each kind
+// is shown at most warning_show_limit times per run; the rest are counted.
 constexpr int warning_show_limit = 3;
 void warn(WarningKind kind, int64_t line, const std::string& text);
-
-// Forgets the warnings of an earlier run.
-void reset_warnings();
 
 // How many warnings the run has had so far, shown or not.
 int64_t warnings_so_far();
@@ -80,3 +130,21 @@ int64_t warnings_so_far();
 // Says how many warnings of each kind were not shown; returns how many
 // warnings the run had in all.
 int64_t finish_warnings();
+
+// One stop or warning as a record, for programs that show them at their
+// place (the language server, the npm package): besides, never instead of,
+// the console line and standard error.
+struct Diagnostic {
+  enum Severity : int { error, warning } severity;
+  int64_t line;      // 1-based input line; 0 when no place in the input caused it
+  int64_t column;    // 1-based, in characters of the line; 0 when not known
+  int code;          // the stop's code; for a warning, its WarningKind
+  std::string text;  // the message: the stop's message text or the warning's text
+};
+
+// What the diagnostics keep for one run (a part of the run record).
+struct DiagnosticsState {
+  std::FILE* console_file = stdout;             // stdout unless the PDF is written there
+  std::string file_name;                        // the input as warnings name it, "<stdin>" for -
+  int64_t warning_count[warning_kind_count]{};  // warnings of each kind, shown or not
+};

@@ -7,6 +7,22 @@
 
 #include "run_state.h"
 
+// Tokens delivered by next_token: -1 is the end of input, 0..255 a character
+// (an octal escape may also yield 256..511, which then reads like the token of
+// that value), and the six brackets follow the byte range.
+enum : int {
+  tok_end = -1,
+  tok_open_bracket = 256,   // [
+  tok_close_bracket = 257,  // ]
+  tok_open_brace = 258,     // {
+  tok_close_brace = 259,    // }
+  tok_open_angle = 260,     // <
+  tok_close_angle = 261,    // >
+  // A character beyond ASCII read as UTF-8 is delivered as tok_unicode plus
+  // its code point, above every byte, escape and bracket value.
+  tok_unicode = 0x1000000,
+};
+
 // Opens a file for reading bytes ("-": standard input); null, with errno
 // set, if it cannot be opened, is a directory, or is a character or block
 // device while `devices` is false. `id`, when given, receives the file's

@@ -101,10 +101,6 @@ void begin_picture_stream(const char* filter);
 // The soft mask object of width x height alpha bytes, Flate-compressed.
 void write_soft_mask(int32_t width, int32_t height, const unsigned char* alpha);
 
-// The most memory a decoded picture may take (its rows, its alpha plane):
-// 128 MB. The fuzz target lowers it, so that every input runs quickly.
-extern size_t max_decoded_bytes;
-
 // The Flate level of the pictures `image` writes again: on grainy photographs
 // a third of the time of zlib's default level, for a few percent more bytes.
 constexpr int flate_level = 3;

@@ -23,11 +23,6 @@ void copy_deferred_block();   // "{...}" outside the text object
 // the page ended at the end of input.
 void compose_page();
 
-// Whether plain page text is shown in runs straight from the input window
-// (the default) or token by token; both give the same document, which the
-// tests check by comparing them.
-extern bool show_text_in_runs;
-
 // The page object and its resources object; counts the page.
 void write_page_object();
 
@@ -120,12 +115,6 @@ enum class BlockPlace { in_text, before_text, held_back, inittext };
 // A block's bytes are collected as they are copied: block_check_begin
 // returns the collector, or null when warnings are off; every token goes to
 // block_check_token; block_check_end checks the operators.
-struct BlockCheck {
-  unsigned char* bytes;
-  size_t length, room;
-  bool bracket_seen;  // an unescaped bracket: the bytes are not what was meant
-  bool too_long;      // too long to be read
-};
 BlockCheck* block_check_begin();
 void block_check_grow(BlockCheck* check);
 void block_check_bracket(BlockCheck* check, int token);

@@ -9,6 +9,21 @@
 
 #include "run_state.h"
 
+// Object numbers fixed for every document. Numbers from obj_first_dynamic on
+// are handed out in order of use.
+enum FixedObject : int32_t {
+  obj_catalog = 1,
+  obj_outline_root = 2,
+  obj_pages_root = 3,
+  obj_open_action = 4,
+  obj_viewer_preferences = 5,
+  obj_procset = 6,
+  obj_info = 7,
+  obj_font_resources = 8,
+  obj_first_font = 9,  // F1 .. F14 are 9 .. 22
+  obj_first_dynamic = 23,
+};
+
 // --- Output channel -------------------------------------------------------
 
 // Opens the output for writing untranslated bytes; false if it cannot be
@@ -68,7 +83,7 @@ inline void emit_raw_byte(int byte) {
 // takes is compressed before it reaches the file. flate_end returns the
 // compressed byte count and leaves bytes_written at the file's true offset.
 void flate_begin(int level);
-extern int compress_level;  // the level -z uses for every stream
+constexpr int compress_level = 1;  // the level -z uses for every stream
 int64_t flate_end();
 bool flate_active();
 void flate_write_buffer();  // the channel's buffer into the compressor
@@ -80,6 +95,7 @@ void emit_raw_bytes(const unsigned char* data, size_t size);
 void emit_text(const char* text);
 void emit_int(int64_t value);    // decimal, "-" first when negative
 void emit_int10(int64_t value);  // at least ten digits with leading zeros
+void emit_reference(int32_t object);  // "N 0 R"
 
 // Closes an external file when its reader leaves, normally or by a stop.
 struct FileCloser {

@@ -1,47 +1,21 @@
 // The run record: every setting, counter, flag and table of one run of the
-// compiler, all of fixed size. There is one process-wide instance, `run`;
-// it starts zeroed with the defaults below and nothing in it is ever freed.
-// Token values, fixed object numbers, limits and message indices live here
-// too, because every subsystem shares them.
+// compiler. There is one process-wide instance, `run`; reset_run_state()
+// gives it back its start values (and frees what a run took), so that the
+// language server, the npm package and the tests can run the compiler many
+// times in one process with the bytes of separate processes. The fields are
+// grouped by the part that owns them; the parts' kinds, enums and constants
+// live in their own headers. The limits below size the record's tables.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "diagnostics.h"
 #include "fonts.h"
-
-// Tokens delivered by next_token: -1 is the end of input, 0..255 a character
-// (an octal escape may also yield 256..511, which then reads like the token of
-// that value), and the six brackets follow the byte range.
-enum : int {
-  tok_end = -1,
-  tok_open_bracket = 256,   // [
-  tok_close_bracket = 257,  // ]
-  tok_open_brace = 258,     // {
-  tok_close_brace = 259,    // }
-  tok_open_angle = 260,     // <
-  tok_close_angle = 261,    // >
-  // A character beyond ASCII read as UTF-8 is delivered as tok_unicode plus
-  // its code point, above every byte, escape and bracket value.
-  tok_unicode = 0x1000000,
-};
-
-// Object numbers fixed for every document. Numbers from obj_first_dynamic on
-// are handed out in order of use.
-enum : int {
-  obj_catalog = 1,
-  obj_outline_root = 2,
-  obj_pages_root = 3,
-  obj_open_action = 4,
-  obj_viewer_preferences = 5,
-  obj_procset = 6,
-  obj_info = 7,
-  obj_font_resources = 8,
-  obj_first_font = 9,  // F1 .. F14 are 9 .. 22
-  obj_first_dynamic = 23,
-};
 
 // Limits. The names are the ones the messages tell the user to increase.
 constexpr int max_obj = 30000;          // object numbers 1 .. 29999
@@ -69,68 +43,6 @@ constexpr int min_wrap = 10;          // the narrowest wrapping width
 constexpr int max_wrap = 1000;        // the widest wrapping width
 constexpr int utf8_check_count = 16;  // high bytes tested for undeclared UTF-8
 
-// Indices into the message table. ORDER MESSAGES: keep in step with
-// message_table in src/driver/messages.cc.
-enum : int {
-  msg_no_errors = 0,
-  msg_usage = 1,
-  msg_cant_open_input = 2,
-  msg_cant_open_output = 3,
-  msg_bad_page_number = 4,
-  msg_too_many_pages = 5,
-  msg_too_many_objects = 6,
-  msg_unexpected_end = 7,
-  msg_too_many_pdf_commands = 8,
-  msg_not_in_page = 9,
-  msg_too_many_pictures = 10,
-  msg_error_in_string = 11,
-  msg_inittext_too_long = 12,
-  msg_picture_not_read = 13,
-  msg_too_many_outlines = 14,
-  msg_text_buffer_too_small = 15,
-  msg_annotation_only_in_page = 16,
-  msg_too_many_annotations = 17,
-  msg_unknown_command = 18,
-  msg_cant_open_external = 19,
-  msg_string_too_long = 20,
-  msg_error_reading_number = 21,
-  msg_paper_before_text = 22,
-  msg_no_action = 23,
-  msg_too_many_sounds = 24,
-  msg_too_many_parameters = 25,
-  msg_unknown_action = 26,
-  msg_too_many_outline_levels = 27,
-  msg_bad_gif = 28,
-  msg_never_29 = 29,
-  msg_never_30 = 30,
-  msg_sound_not_read = 31,
-  msg_picture_size_zero = 32,
-  msg_output_is_input = 33,
-  msg_cant_write_output = 34,
-  msg_cant_read_input = 35,
-  msg_cant_read_external = 36,
-  msg_output_too_large = 37,
-  msg_warnings_as_errors = 38,
-  msg_image_kind = 39,
-  msg_image_damaged = 40,
-  msg_unknown_encoding = 41,
-  msg_not_in_winansi = 42,
-  msg_invalid_utf8 = 43,
-  msg_value_out_of_range = 44,
-  msg_font_in_page = 45,
-  msg_font_number = 46,
-  msg_font_number_used = 47,
-  msg_not_a_font = 48,
-  msg_web_font = 49,
-  msg_font_licence = 50,
-  msg_colour_font = 51,
-  msg_font_damaged = 52,
-  msg_no_such_font = 53,
-  msg_fallback_not_font = 54,
-  msg_font_too_large = 55,
-  message_count = 56,
-};
-
 // Choices made on the command line, before the file names. The defaults are
 // the language's own behaviour.
 struct RunOptions {
@@ -139,19 +51,16 @@ struct RunOptions {
   bool warnings_as_errors = false;  // any warning stops the run at the end
 };
 
-// Annotation record kinds and action kinds, as stored in the annotation store.
-enum AnnotKind : int32_t { annot_text = 0, annot_link = 1, annot_action = 2 };
-enum ActionKind : int32_t {
-  action_url = 1,
-  action_exec = 2,
-  action_sound = 3,
-  action_goto = 4,
-  action_first = 5,
-  action_prev = 6,
-  action_next = 7,
-  action_last = 8,
-  action_back = 9,
-  action_forward = 10,
+// What the program that runs the compiler (the command line, the tests, the
+// fuzzers, the WebAssembly entry) asks of a run beyond the options: where the
+// console text and standard error go, and the switches and limits the tests
+// and fuzzers turn.
+struct RunHost {
+  std::string* console_capture = nullptr;      // console text here, not to a file
+  std::string* diagnostics_capture = nullptr;  // standard error here
+  std::vector<Diagnostic>* diagnostic_list = nullptr;  // every stop and warning, as records
+  bool text_in_runs = true;  // plain page text shown in runs, not token by token (same PDF)
+  uint64_t max_decoded_bytes = uint64_t{1} << 27;  // a decoded picture's memory: 128 MB
 };
 
 // The input file, read through a window of its own so that no byte costs a
@@ -183,7 +92,28 @@ struct OutputStream {
   bool failed;       // a write to the file has failed
   int error_number;  // the errno of the first failure
   FileId id;         // identity of the file
+  std::string name;  // as given, for what standard error says
+  // Where a regular file is written until the run succeeds (src/pdf/output_file.cc);
+  // a plain array, for the signal handler that removes it.
+  char temp_path[PATH_MAX];
+  std::string final_path;       // what the temporary file is renamed to
+  std::string final_canonical;  // the same, its folder without links or dots
   unsigned char buffer[io_buffer_size];
+};
+
+// The compressor of Flate streams (src/pdf/flate.cc), made when the run
+// first compresses and freed with the run record.
+struct FlateStream;
+struct FlateStreamDeleter {
+  void operator()(FlateStream* stream) const;
+};
+
+// The bytes of one bracket block, collected while the warnings read it.
+struct BlockCheck {
+  unsigned char* bytes;
+  size_t length, room;
+  bool bracket_seen;  // an unescaped bracket: the bytes are not what was meant
+  bool too_long;      // too long to be read
 };
 
 // The text layout of a page as far as the warnings follow it: where lines
@@ -210,6 +140,8 @@ struct TextFont {
 struct RunState {
   // Driver.
   RunOptions options;                     // from the command line
+  RunHost host;                           // from the program running the compiler
+  DiagnosticsState diagnostics;           // console file, warning counts
   InputStream input_file;                 // the input text
   int input_ended;                        // the last page ended at the end of input
   int32_t page_tree_node[max_page_node];  // object of each block's Pages node
@@ -228,6 +160,14 @@ struct RunState {
   OutputStream output_file;  // the PDF being written
   int64_t bytes_written;     // bytes in the file so far, CR LF counted
   int last_char_written;     // last text character, 0 after raw bytes
+
+  std::unique_ptr<FlateStream, FlateStreamDeleter> flate;  // null until -z compresses
+
+  // External files: the one being read, for what standard error says.
+  char external_name[max_sting + 1];
+  const char* image_path;     // the picture `image` is reading
+  const char* image_kind;     // what `image` found it to be
+  char picture_problem[200];  // the reason a picture library gave up
 
   // Objects.
   int32_t next_object = 1;       // number the next object will get
@@ -310,6 +250,8 @@ struct RunState {
   int32_t fixed_char_width;              // width of every byte when width_table is null
   const uint16_t* width_table;           // widths of a proportional font, by byte
   int64_t control_warned_line;           // input line of the last control character warning
+  std::vector<unsigned char> block_storage;  // the collector's bytes; room grows as needed
+  BlockCheck block_check;                    // the block being read
 
   // Fonts (include/fonts.h) and the page text set in them (src/page/font_text.cc).
   FontState fonts;                     // registered fonts, glyphs shown, fallbacks

@@ -2,7 +2,7 @@
 #include "diagnostics.h"
 #include "run_state.h"
 
-// ORDER MESSAGES: indexed by the msg_ constants of include/run_state.h.
+// ORDER MESSAGES: indexed by the msg_ constants of include/diagnostics.h.
 const char* const message_table[message_count] = {
     "no errors",
     "usage: kestrin infile outfile",

@@ -7,14 +7,11 @@
 #include "diagnostics.h"
 #include "run_state.h"
 
-std::string* console_capture = nullptr;
-std::FILE* console_file = stdout;
-
 void console_put_text(const char* text) {
-  if (console_capture)
-    console_capture->append(text);
+  if (run.host.console_capture)
+    run.host.console_capture->append(text);
   else
-    std::fputs(text, console_file);
+    std::fputs(text, run.diagnostics.console_file);
 }
 
 void console_put_int(int64_t value) { console_put_text(std::to_string(value).c_str()); }

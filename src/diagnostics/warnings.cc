@@ -4,14 +4,9 @@
 #include <cstring>
 
 #include "diagnostics.h"
-
-std::string* diagnostics_capture = nullptr;
-std::string warning_file_name;
-bool warnings_enabled = true;
+#include "run_state.h"
 
 namespace {
-
-int64_t warning_count[warning_kind_count];
 
 const char* const kind_name[warning_kind_count] = {
     "text below the page", "line wider than the page", "font name",
@@ -21,8 +16,8 @@ const char* const kind_name[warning_kind_count] = {
 };
 
 void put_diagnostic(const std::string& line) {
-  if (diagnostics_capture)
-    diagnostics_capture->append(line);
+  if (run.host.diagnostics_capture)
+    run.host.diagnostics_capture->append(line);
   else
     std::fputs(line.c_str(), stderr);
 }
@@ -36,28 +31,26 @@ void report_file_problem(const char* name, int error_number) {
 }
 
 void warn(WarningKind kind, int64_t line, const std::string& text) {
-  if (!warnings_enabled) return;
-  if (++warning_count[kind] > warning_show_limit) return;
-  put_diagnostic(warning_file_name + ":" + std::to_string(line) + ": warning: " + text + "\n");
-}
-
-void reset_warnings() {
-  for (int64_t& count : warning_count) count = 0;
+  if (!run.options.warnings) return;
+  if (run.host.diagnostic_list)  // every warning, also those not shown
+    run.host.diagnostic_list->push_back(Diagnostic{Diagnostic::warning, line, 0, kind, text});
+  if (++run.diagnostics.warning_count[kind] > warning_show_limit) return;
+  put_diagnostic(run.diagnostics.file_name + ":" + std::to_string(line) + ": warning: " + text + "\n");
 }
 
 int64_t warnings_so_far() {
   int64_t total = 0;
-  for (int64_t count : warning_count) total += count;
+  for (int64_t count : run.diagnostics.warning_count) total += count;
   return total;
 }
 
 int64_t finish_warnings() {
   int64_t total = 0;
   for (int kind = 0; kind < warning_kind_count; ++kind) {
-    int64_t count = warning_count[kind];
+    int64_t count = run.diagnostics.warning_count[kind];
     total += count;
     if (count > warning_show_limit)
-      put_diagnostic(warning_file_name +
+      put_diagnostic(run.diagnostics.file_name +
                      ": warning: " + std::to_string(count - warning_show_limit) +
                      " more of the kind \"" + kind_name[kind] + "\" not shown\n");
   }

@@ -46,14 +46,12 @@ bool names_input_file(const char* path) {
   return run.input_file.file && output_identity(path, &id) && run.input_file.id == id;
 }
 
-std::string output_name;  // as given, for what standard error says
-
 // Everything after the input is attached; ends in the stop, never returns.
 [[noreturn]] void compile(const char* output_path) {
   skip_byte_order_mark();
   next_char();  // prime the lookahead; the output does not exist yet
   if (names_input_file(output_path)) fatal_error(68, msg_output_is_input);
-  output_name = output_path;
+  run.output_file.name = output_path;
   if (!output_open(output_path)) {
     report_file_problem(output_path, errno);
     fatal_error(3, msg_cant_open_output);
@@ -75,7 +73,10 @@ int finish_run(Stop stop) {
   bool success = stop.message == msg_no_errors;
   if (!output_close(success) && success) stop = Stop{72, msg_cant_write_output, run.line_number};
   if (stop.code == 72 && run.output_file.error_number != 0)
-    report_file_problem(output_name.c_str(), run.output_file.error_number);
+    report_file_problem(run.output_file.name.c_str(), run.output_file.error_number);
+  if (run.host.diagnostic_list && stop.message != msg_no_errors)
+    run.host.diagnostic_list->push_back(
+        Diagnostic{Diagnostic::error, stop.line, 0, stop.code, message_table[stop.message]});
   console_put_text("\n");
   if (stop.message != msg_no_errors) {
     console_put_text("error in line ");
@@ -86,19 +87,16 @@ int finish_run(Stop stop) {
   }
   console_put_text(message_table[stop.message]);
   console_put_text("\n");
-  if (!console_capture) std::fflush(console_file);
+  if (!run.host.console_capture) std::fflush(run.diagnostics.console_file);
   return stop.message == msg_no_errors ? 0 : 1;
 }
 
-// A fresh run: the record, the warnings and the console back at the start.
-void start_run(const RunOptions& options, const char* input_name) {
+// A fresh run: the record back at its start, then what this run is asked.
+void start_run(const RunOptions& options, const RunHost& host, const char* input_name) {
   reset_run_state();
-  reset_warnings();
   run.options = options;
-  warnings_enabled = options.warnings;
-  warning_file_name = input_name;
-  output_name.clear();
-  console_file = stdout;
+  run.host = host;
+  run.diagnostics.file_name = input_name;
 }
 
 }  // namespace
@@ -115,7 +113,7 @@ void run_document() {
   write_document_tail();
 }
 
-int run_kestrin(int argc, const char* const* argv) {
+int run_kestrin(int argc, const char* const* argv, const RunHost& host) {
   CommandLine line = parse_command_line(argc, argv);
   if (line.action == CommandLine::help || line.action == CommandLine::version) {
     std::fputs(line.action == CommandLine::help ? help_text : "kestrin " KESTRIN_VERSION "\n",
@@ -123,7 +121,7 @@ int run_kestrin(int argc, const char* const* argv) {
     return std::fflush(stdout) == 0 ? 0 : 1;
   }
   bool from_stdin = line.input && std::strcmp(line.input, "-") == 0;
-  start_run(line.options, from_stdin ? "<stdin>" : line.input ? line.input : "");
+  start_run(line.options, host, from_stdin ? "<stdin>" : line.input ? line.input : "");
   std::signal(SIGXFSZ, SIG_IGN);  // an over-large file fails a write instead
   try {
     if (line.action == CommandLine::usage) {
@@ -133,7 +131,7 @@ int run_kestrin(int argc, const char* const* argv) {
       fatal_error(1, msg_usage);
     }
     // The console text must not mix with a PDF written to standard output.
-    if (output_names_standard_output(line.output)) console_file = stderr;
+    if (output_names_standard_output(line.output)) run.diagnostics.console_file = stderr;
     if (!input_open_file(line.input)) {
       report_file_problem(from_stdin ? "<stdin>" : line.input, errno);
       fatal_error(2, msg_cant_open_input);
@@ -145,8 +143,8 @@ int run_kestrin(int argc, const char* const* argv) {
 }
 
 int run_kestrin_on_text(const unsigned char* text, size_t size, const char* output_path,
-                        const RunOptions& options) {
-  start_run(options, "<memory>");
+                        const RunOptions& options, const RunHost& host) {
+  start_run(options, host, "<memory>");
   try {
     input_open_memory(text, size);
     compile(output_path);

@@ -125,7 +125,8 @@ void image_gif(std::FILE* file, int32_t picture) {
     if (data_start < 0 || std::fseek(file, data_start, SEEK_SET) != 0)
       image_damaged(81, "cannot be read again");
     bool placed = interlaced || width != canvas_width || height != canvas_height;
-    if (width * height + (placed ? canvas_width * canvas_height : 0) > max_decoded_bytes)
+    const uint64_t limit = run.host.max_decoded_bytes;
+    if (width * height + (placed ? canvas_width * canvas_height : 0) > limit)
       image_damaged(81, "over 128 MB of pixels to decode, too large");
     const unsigned char fill = static_cast<unsigned char>(transparent >= 0 ? transparent : 0);
     std::vector<unsigned char> frame(width * height);

@@ -13,10 +13,6 @@
 
 namespace {
 
-// The file being read and its kind, for the messages on standard error.
-const char* image_path = "";
-const char* image_kind = "";
-
 bool starts(const unsigned char* bytes, size_t n, const char* prefix, size_t length,
             size_t at = 0) {
   return n >= at + length && std::memcmp(bytes + at, prefix, length) == 0;
@@ -33,8 +29,6 @@ bool looks_like_text(const unsigned char* bytes, size_t n) {
 }
 
 }  // namespace
-
-size_t max_decoded_bytes = size_t{1} << 27;
 
 const char* picture_kind_name(const unsigned char* bytes, size_t n) {
   if (n == 0) return "empty";
@@ -75,7 +69,7 @@ const char* picture_kind_name(const unsigned char* bytes, size_t n) {
 }
 
 void image_damaged(int code, const char* what) {
-  report_problem(std::string(image_path) + ": damaged " + image_kind + " file: " + what);
+  report_problem(std::string(run.image_path) + ": damaged " + run.image_kind + " file: " + what);
   fatal_error(code, msg_image_damaged);
 }
 
@@ -137,20 +131,20 @@ void image_embed(int32_t picture, const char* path) {
   FileCloser file{open_external_file(path, 79)};
   unsigned char first[16];
   size_t n = std::fread(first, 1, sizeof first, file.file);
-  image_path = path;
-  image_kind = picture_kind_name(first, n);
+  run.image_path = path;
+  run.image_kind = picture_kind_name(first, n);
   if (std::fseek(file.file, 0, SEEK_SET) != 0) fatal_error(79, msg_cant_open_external);
-  if (std::strcmp(image_kind, "JPEG") == 0) {
+  if (std::strcmp(run.image_kind, "JPEG") == 0) {
     image_jpeg(file.file, picture);
-  } else if (std::strcmp(image_kind, "PNG") == 0) {
+  } else if (std::strcmp(run.image_kind, "PNG") == 0) {
     image_png(file.file, picture);
-  } else if (std::strcmp(image_kind, "GIF") == 0) {
+  } else if (std::strcmp(run.image_kind, "GIF") == 0) {
     image_gif(file.file, picture);
   } else {
     std::string kind = n == 0 ? "an empty file"
-                       : std::strcmp(image_kind, "unknown") == 0
+                       : std::strcmp(run.image_kind, "unknown") == 0
                            ? "an unknown kind of file"
-                           : std::string("a ") + image_kind + " file (by its first bytes)";
+                           : std::string("a ") + run.image_kind + " file (by its first bytes)";
     report_problem(std::string(path) + ": " + kind + "; image takes JPEG, PNG and GIF");
     fatal_error(80, msg_image_kind);
   }

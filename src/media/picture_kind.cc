@@ -33,7 +33,7 @@ int first_frame_marker(std::FILE* file) {
 }  // namespace
 
 void check_jpeg_file(const char* path, int64_t line) {
-  if (!warnings_enabled || !run.options.warnings) return;
+  if (!run.options.warnings) return;
   struct stat info;
   if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return;
   std::FILE* file = std::fopen(path, "rb");

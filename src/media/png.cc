@@ -209,10 +209,8 @@ void copy_png(std::FILE* file, int32_t picture, const PngHead& head, const int* 
 // libpng reports errors by longjmp; the few routines that call it set the
 // jump target and return false, and hold nothing that needs destroying.
 
-char png_problem[200];
-
 void on_png_error(png_structp png, png_const_charp message) {
-  std::snprintf(png_problem, sizeof png_problem, "%s", message);
+  std::snprintf(run.picture_problem, sizeof run.picture_problem, "%s", message);
   png_longjmp(png, 1);
 }
 
@@ -259,14 +257,15 @@ void decode_png(std::FILE* file, int32_t picture, const PngHead& head) {
   if (!d.info) image_damaged(81, "no memory to decode it");
   bool interlaced = false;
   int channels = start_decoding(d, file, &interlaced);
-  if (channels == 0) image_damaged(81, png_problem);
+  if (channels == 0) image_damaged(81, run.picture_problem);
   const bool alpha = channels == 2 || channels == 4;
   const int colour = alpha ? channels - 1 : channels;
   const size_t width = head.width, height = head.height;
   const size_t row_bytes = width * static_cast<size_t>(channels);
   const size_t memory =
       (interlaced ? row_bytes * height : row_bytes) + 2 * row_bytes + (alpha ? width * height : 0);
-  if (width > max_decoded_bytes || height > max_decoded_bytes || memory > max_decoded_bytes)
+  const uint64_t limit = run.host.max_decoded_bytes;
+  if (width > limit || height > limit || memory > limit)
     image_damaged(81, "over 128 MB of pixels to decode, too large");
 
   std::vector<unsigned char> whole, row, alpha_plane;
@@ -275,7 +274,7 @@ void decode_png(std::FILE* file, int32_t picture, const PngHead& head) {
     whole.resize(row_bytes * height);
     row_pointers.resize(height);
     for (size_t y = 0; y < height; ++y) row_pointers[y] = whole.data() + y * row_bytes;
-    if (!read_whole(d, row_pointers.data())) image_damaged(81, png_problem);
+    if (!read_whole(d, row_pointers.data())) image_damaged(81, run.picture_problem);
   } else {
     row.resize(row_bytes);
   }
@@ -304,7 +303,7 @@ void decode_png(std::FILE* file, int32_t picture, const PngHead& head) {
   flate_begin(flate_level);
   for (size_t y = 0; y < height; ++y) {
     const unsigned char* pixels = interlaced ? row_pointers[y] : row.data();
-    if (!interlaced && !read_row(d, row.data())) image_damaged(82, png_problem);
+    if (!interlaced && !read_row(d, row.data())) image_damaged(82, run.picture_problem);
     unsigned char* alpha_row = alpha ? alpha_plane.data() + y * width : nullptr;
     for (size_t x = 0, i = 0; x < width; ++x) {
       for (int c = 0; c < colour; ++c, ++i) {

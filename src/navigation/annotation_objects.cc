@@ -100,27 +100,27 @@ void write_actions(const int32_t* entry, int32_t count, int32_t strings) {
 void write_annotation_objects() {
   for (int32_t i = 0; i < run.annotation_count; ++i) {
     const int32_t* record = run.annot_store + run.annotation_start[i];
-    int32_t kind = record[0];
-    run.next_object = record[1];
+    int32_t kind = record[annot_word_kind];
+    run.next_object = record[annot_word_object];
     begin_object("<<\n/Type /Annot\n/Subtype /");
     emit_text(kind == annot_text ? "Text" : "Link");
     emit_text("\n/Rect [");
-    emit_numbers(record + 2, 4);
+    emit_numbers(record + annot_word_rect, 4);
     emit_text("]\n");
     if (kind != annot_text) {
       emit_text("/Border [0 0 ");
-      emit_int(record[6]);
+      emit_int(record[annot_word_border]);
       emit_text("]\n/C [1 0 0.5]\n");
     }
     switch (static_cast<AnnotKind>(kind)) {
       case annot_text:
         emit_text("/Contents (");
-        emit_pool_string(record[6]);
+        emit_pool_string(record[annot_word_text_contents]);
         emit_text(")\n>>\nendobj\n");
         break;
       case annot_link:
         emit_text("/Dest [");
-        emit_page_object(record[7], 6);
+        emit_page_object(record[annot_word_link_page], 6);
         emit_text(" 0 R /XYZ null ");
         emit_int(run.paper_height);
         emit_text(" null]\n>>\nendobj\n");
@@ -129,7 +129,8 @@ void write_annotation_objects() {
         emit_text("/A ");
         emit_int(run.next_object);
         emit_text(" 0 R \n>>\nendobj\n");
-        write_actions(record + 9, record[8], record[7]);
+        write_actions(record + annot_word_first_action, record[annot_word_action_count],
+                      record[annot_word_action_strings]);
         break;
     }
   }

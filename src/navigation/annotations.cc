@@ -7,14 +7,7 @@
 // resources take S+2 and S+3, and the page's annotations S+4 on, each action
 // annotation followed by its actions.
 //
-// Record layout, in words:
-//   0 kind (annot_text, annot_link, annot_action)   1 object number
-//   2 x1  3 y1  4 x2 = x + width  5 y2 = y + height
-//   text:   6 pool offset of the contents
-//   link:   6 border width  7 target page
-//   action: 6 border width  7 pool offset of the list's first string
-//           8 number of actions, then the actions: kind and operands
-//             (sound: number; goto: page x1 y1 x2 y2)
+// The words of a record are named by AnnotWord (include/navigation.h).
 #include <string>
 
 #include "diagnostics.h"
@@ -144,6 +137,11 @@ int read_action(const char* word) {
 
 }  // namespace
 
+int32_t annotation_object_count(int32_t index) {
+  const int32_t* record = run.annot_store + run.annotation_start[index];
+  return record[annot_word_kind] == annot_action ? 1 + record[annot_word_action_count] : 1;
+}
+
 void command_text() {
   begin_record(annot_text, 28, 29, 0);
   store_word(run.pool_length);
@@ -186,5 +184,5 @@ void command_action() {
     if (ended == tok_close_angle) break;
   }
   if (actions == 0) fatal_error(43, msg_no_action);
-  run.annot_store[count_word] = actions;
+  run.annot_store[count_word] = actions;  // annot_word_action_count
 }

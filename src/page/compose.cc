@@ -367,7 +367,7 @@ __attribute__((noinline)) void show_plain_run_of() {
 // UTF-8 or tested for undeclared UTF-8.
 void show_plain_run() {
   if (!run.string_open) return;  // a character from another font closed it
-  if (run.in_command || !show_text_in_runs || run.tab_width != 0 || run.wrap_width != 0) return;
+  if (run.in_command || !run.host.text_in_runs || run.tab_width != 0 || run.wrap_width != 0) return;
   if (run.utf8 || (run.utf8_checks > 0 && run.input_file.high_bytes))
     show_plain_run_of<true>();
   else
@@ -375,8 +375,6 @@ void show_plain_run() {
 }
 
 }  // namespace
-
-bool show_text_in_runs = true;
 
 void compose_page() {
   for (;;) {

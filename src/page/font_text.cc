@@ -306,7 +306,7 @@ void add_font_text(int t) {
 }
 
 void add_font_text_run() {
-  if (!show_text_in_runs) return;
+  if (!run.host.text_in_runs) return;
   // Printable ASCII that the token reader delivers as itself.
   static const struct Plain {
     bool of[256];
@@ -359,7 +359,7 @@ void show_font_text() {
   }
   std::vector<uint32_t> missing;
   lay_out_text(run.fonts, font, text.data(), text.size(), &run.laid_out,
-               warnings_enabled ? &missing : nullptr);
+               run.options.warnings ? &missing : nullptr);
   for (uint32_t c : missing) {
     if (already_warned(c)) continue;
     warn(warn_missing_character, current_input_line(),

@@ -20,7 +20,7 @@
 
 namespace {
 
-bool warnings_wanted() { return warnings_enabled && run.options.warnings; }
+bool warnings_wanted() { return run.options.warnings; }
 
 constexpr int64_t unmeasured_line = INT64_MIN / 4;  // stays negative whatever is added
 constexpr size_t block_check_room = size_t{1} << 20;
@@ -51,10 +51,6 @@ enum : uint32_t {
 
 // Bits of pre_text_unknown.
 constexpr int32_t unknown_position = 1, unknown_width = 2, leading_changed = 4;
-
-// The collector of block bytes; its room grows as needed and is kept.
-std::vector<unsigned char> block_storage;
-BlockCheck block_check{nullptr, 0, 0, false, false};
 
 // An octal escape can give a bracket token's value; it ends in a digit.
 bool is_octal_digit(int c) { return c >= '0' && c <= '7'; }
@@ -368,10 +364,11 @@ void note_stray_closer(int token) {
 }
 
 BlockCheck* block_check_begin() {
-  block_check.length = 0;
-  block_check.bracket_seen = false;
-  block_check.too_long = false;
-  return &block_check;
+  BlockCheck& check = run.block_check;
+  check.length = 0;
+  check.bracket_seen = false;
+  check.too_long = false;
+  return &check;
 }
 
 void block_check_grow(BlockCheck* check) {
@@ -381,8 +378,8 @@ void block_check_grow(BlockCheck* check) {
     return;
   }
   check->room = std::max<size_t>(4096, check->room * 2);
-  block_storage.resize(check->room);
-  check->bytes = block_storage.data();
+  run.block_storage.resize(check->room);
+  check->bytes = run.block_storage.data();
 }
 
 void block_check_bracket(BlockCheck* check, int token) {

@@ -7,6 +7,7 @@
 // pages, whose numbers the document loop reserves before each block's first
 // page.
 #include "diagnostics.h"
+#include "navigation.h"
 #include "page.h"
 #include "pdf.h"
 
@@ -37,9 +38,7 @@ static void write_page_annotations() {
   for (int32_t i = 0; i < run.page_annotation_count; ++i) {
     emit_int(number);
     emit_text(" 0 R ");
-    const int32_t* record = run.annot_store + run.annotation_start[run.page_first_annotation + i];
-    number += 1;
-    if (record[0] == annot_action) number += record[8];
+    number += annotation_object_count(run.page_first_annotation + i);
   }
   emit_text("]\n");
 }
@@ -75,15 +74,13 @@ void write_page_object() {
   // then a dictionary of all of them, written at the end, whose number is
   // the first after this page's annotations.
   bool new_fonts = run.font_dictionary == 0 && !run.fonts.fonts.empty();
-  if (run.font_dictionary == 0 && !new_fonts) {
-    begin_object("<<\n/Font 8 0 R\n/ProcSet 6 0 R\n");
-  } else {
-    if (new_fonts)
-      run.font_dictionary = run.next_object + 1 + run.page_annotation_count + run.page_action_count;
-    begin_object("<<\n/Font ");
-    emit_int(run.font_dictionary);
-    emit_text(" 0 R\n/ProcSet 6 0 R\n");
-  }
+  if (new_fonts)
+    run.font_dictionary = run.next_object + 1 + run.page_annotation_count + run.page_action_count;
+  begin_object("<<\n/Font ");
+  emit_reference(run.font_dictionary != 0 ? run.font_dictionary : obj_font_resources);
+  emit_text("\n/ProcSet ");
+  emit_reference(obj_procset);
+  emit_text("\n");
   write_page_images();
   emit_text(">>\nendobj\n");
 
@@ -104,7 +101,9 @@ void write_page_tree() {
   for (int32_t j = 0; j < run.page_count; ++j) {
     if (j % pages_per_node == 0) {
       run.next_object = run.page_tree_node[j / pages_per_node];
-      begin_object("<<\n/Type /Pages\n/Parent 3 0 R\n/Count ");
+      begin_object("<<\n/Type /Pages\n/Parent ");
+      emit_reference(obj_pages_root);
+      emit_text("\n/Count ");
       emit_int(run.page_count - j < pages_per_node ? run.page_count - j : pages_per_node);
       emit_text("\n/Kids [");
     }

@@ -38,11 +38,17 @@ void begin_fixed_object(int32_t number, const char* text) {
 }  // namespace
 
 void write_font_objects() {
+  constexpr int font_count = sizeof standard_fonts / sizeof standard_fonts[0];
+  static_assert(obj_first_font + font_count == obj_first_dynamic, "the fonts fill 9 .. 22");
   run.next_object = obj_font_resources;
-  whole_object(
-      "<<\n/F1 9 0 R\n/F2 10 0 R\n/F3 11 0 R\n/F4 12 0 R\n/F5 13 0 R\n/F6 14 0 R\n"
-      "/F7 15 0 R\n/F8 16 0 R\n/F9 17 0 R\n/F10 18 0 R\n/F11 19 0 R\n/F12 20 0 R\n"
-      "/F13 21 0 R\n/F14 22 0 R\n>>");
+  begin_object("<<");
+  for (int number = 1; number <= font_count; ++number) {
+    emit_text("\n/F");
+    emit_int(number);
+    emit_text(" ");
+    emit_reference(obj_first_font + number - 1);
+  }
+  emit_text("\n>>\nendobj\n");
   int number = 1;
   for (const StandardFont& font : standard_fonts) {
     begin_object("<<\n/Type /Font\n/Subtype /Type1\n/Name /F");
@@ -87,7 +93,11 @@ void write_document_tail() {
   int32_t object_count = run.next_object;  // one past every number of the run
   write_annotation_objects();
 
-  begin_fixed_object(obj_catalog, "<<\n/Type /Catalog\n/Outlines 2 0 R\n/Pages 3 0 R\n");
+  begin_fixed_object(obj_catalog, "<<\n/Type /Catalog\n/Outlines ");
+  emit_reference(obj_outline_root);
+  emit_text("\n/Pages ");
+  emit_reference(obj_pages_root);
+  emit_text("\n");
   // The header, written first, says 1.2; masks are 1.3 and 1.4, and readers
   // take the catalogue's version over the header's.
   // OpenType fonts with CFF outlines are 1.6.
@@ -99,7 +109,11 @@ void write_document_tail() {
     emit_text("/PageMode /FullScreen\n");
   else if (run.outline_count != 0)
     emit_text("/PageMode /UseOutlines\n");
-  emit_text("/OpenAction 4 0 R\n/ViewerPreferences 5 0 R\n>>\nendobj\n");
+  emit_text("/OpenAction ");
+  emit_reference(obj_open_action);
+  emit_text("\n/ViewerPreferences ");
+  emit_reference(obj_viewer_preferences);
+  emit_text("\n>>\nendobj\n");
 
   write_outline_root();  // object 2
   write_page_tree();     // object 3 and the nodes

@@ -18,10 +18,12 @@
 #include "pdf.h"
 
 namespace {
-
 constexpr int whole_out_size = io_buffer_size + io_buffer_size / 8 + 1024;
+}
 
-struct FlateState {
+// The compressor's state, a part of the run record: made at the run's first
+// Flate stream, kept for the rest of the run, freed with the record.
+struct FlateStream {
   z_stream zs;
   bool active;
   bool streaming;  // the buffer filled once: zlib takes the rest
@@ -33,29 +35,36 @@ struct FlateState {
   int whole_level;
   unsigned char out[whole_out_size];
 };
-FlateState flate;
 
-void write_to_file(const unsigned char* data, size_t size) {
+void FlateStreamDeleter::operator()(FlateStream* flate) const {
+  if (flate->zs_level != 0) deflateEnd(&flate->zs);
+  if (flate->whole) libdeflate_free_compressor(flate->whole);
+  delete flate;
+}
+
+namespace {
+
+void write_to_file(FlateStream& flate, const unsigned char* data, size_t size) {
   if (size > 0 && std::fwrite(data, 1, size, run.output_file.file) != size) output_failed(errno);
   flate.compressed += static_cast<int64_t>(size);
 }
 
 // Deflates `size` plain bytes (with `flush` as zlib's flush mode) and writes
 // what comes out straight to the file.
-void deflate_into_file(unsigned char* data, int size, int flush) {
+void deflate_into_file(FlateStream& flate, unsigned char* data, int size, int flush) {
   flate.zs.next_in = data;
   flate.zs.avail_in = static_cast<uInt>(size);
   do {
     flate.zs.next_out = flate.out;
     flate.zs.avail_out = io_buffer_size;
     deflate(&flate.zs, flush);
-    write_to_file(flate.out, io_buffer_size - flate.zs.avail_out);
+    write_to_file(flate, flate.out, io_buffer_size - flate.zs.avail_out);
   } while (flate.zs.avail_out == 0 || (flush == Z_FINISH && flate.zs.avail_in > 0));
 }
 
 // One zlib stream serves every Flate stream of the run, reset for each: a
 // fresh one per page would take and give back its memory every time.
-void start_streaming() {
+void start_streaming(FlateStream& flate) {
   if (flate.zs_level != flate.level) {
     if (flate.zs_level != 0) deflateEnd(&flate.zs);
     flate.zs = z_stream{};
@@ -69,7 +78,7 @@ void start_streaming() {
 }
 
 // The whole stream, still in the buffer, in one call; false if it did not fit.
-bool compress_whole(const unsigned char* data, int size) {
+bool compress_whole(FlateStream& flate, const unsigned char* data, int size) {
   if (!flate.whole || flate.whole_level != flate.level) {
     if (flate.whole) libdeflate_free_compressor(flate.whole);
     flate.whole = libdeflate_alloc_compressor(flate.level);
@@ -78,18 +87,18 @@ bool compress_whole(const unsigned char* data, int size) {
   }
   size_t size_out = libdeflate_zlib_compress(flate.whole, data, size, flate.out, sizeof flate.out);
   if (size_out == 0) return false;
-  write_to_file(flate.out, size_out);
+  write_to_file(flate, flate.out, size_out);
   return true;
 }
 
 }  // namespace
 
-int compress_level = 1;
-
-bool flate_active() { return flate.active; }
+bool flate_active() { return run.flate && run.flate->active; }
 
 void flate_begin(int level) {
   output_flush();  // what came before goes out as it is
+  if (!run.flate) run.flate.reset(new FlateStream{});
+  FlateStream& flate = *run.flate;
   flate.active = true;
   flate.streaming = false;
   flate.level = level;
@@ -98,17 +107,19 @@ void flate_begin(int level) {
 }
 
 void flate_write_buffer() {
+  FlateStream& flate = *run.flate;
   OutputStream& out = run.output_file;
-  if (!flate.streaming) start_streaming();
-  deflate_into_file(out.buffer, out.fill, Z_NO_FLUSH);
+  if (!flate.streaming) start_streaming(flate);
+  deflate_into_file(flate, out.buffer, out.fill, Z_NO_FLUSH);
   out.fill = 0;
 }
 
 int64_t flate_end() {
+  FlateStream& flate = *run.flate;
   OutputStream& out = run.output_file;
-  if (flate.streaming || !compress_whole(out.buffer, out.fill)) {
-    if (!flate.streaming) start_streaming();
-    deflate_into_file(out.buffer, out.fill, Z_FINISH);
+  if (flate.streaming || !compress_whole(flate, out.buffer, out.fill)) {
+    if (!flate.streaming) start_streaming(flate);
+    deflate_into_file(flate, out.buffer, out.fill, Z_FINISH);
   }
   out.fill = 0;
   flate.active = false;
@@ -117,4 +128,6 @@ int64_t flate_end() {
   return flate.compressed;
 }
 
-void flate_abandon() { flate.active = false; }
+void flate_abandon() {
+  if (run.flate) run.flate->active = false;
+}

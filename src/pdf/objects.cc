@@ -56,7 +56,11 @@ void write_xref() {
 void write_trailer() {
   emit_text("trailer\n<<\n/Size ");
   emit_int(run.next_object);
-  emit_text("\n/Root 1 0 R\n/Info 7 0 R\n>>\nstartxref\n");
+  emit_text("\n/Root ");
+  emit_reference(obj_catalog);
+  emit_text("\n/Info ");
+  emit_reference(obj_info);
+  emit_text("\n>>\nstartxref\n");
   emit_int(run.xref_offset[0]);
   emit_text("\n%%EOF\n");
 }

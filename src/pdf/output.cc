@@ -101,8 +101,9 @@ static void emit_formatted(int64_t value, int min_digits) {
 void emit_int(int64_t value) { emit_formatted(value, 1); }
 void emit_int10(int64_t value) { emit_formatted(value, 10); }
 
-namespace {
-char external_name[word_buffer_size];  // the external file being read
+void emit_reference(int32_t object) {
+  emit_int(object);
+  emit_text(" 0 R");
 }
 
 std::FILE* open_external_file(const char* path, int open_code) {
@@ -118,13 +119,13 @@ std::FILE* open_external_file(const char* path, int open_code) {
     report_file_problem(path, open_error);
     fatal_error(open_code, msg_cant_open_external);
   }
-  std::snprintf(external_name, sizeof external_name, "%s", path);
+  std::snprintf(run.external_name, sizeof run.external_name, "%s", path);
   return file;
 }
 
 void check_external_read(std::FILE* file) {
   if (!std::ferror(file)) return;
-  report_file_problem(external_name, errno);
+  report_file_problem(run.external_name, errno);
   fatal_error(74, msg_cant_read_external);
 }
 

@@ -21,11 +21,6 @@
 
 namespace {
 
-// The temporary file, kept in a plain array for the signal handler.
-char temp_path[PATH_MAX];
-std::string final_path;       // what the temporary file is renamed to
-std::string final_canonical;  // the same, its folder without links or dots
-
 FileId id_of(const struct stat& info) {
   return FileId{static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
 }
@@ -63,7 +58,7 @@ std::string canonical_name(std::string path) {
 }
 
 void remove_temp_file_and_reraise(int signal_number) {
-  if (temp_path[0]) unlink(temp_path);
+  if (run.output_file.temp_path[0]) unlink(run.output_file.temp_path);
   signal(signal_number, SIG_DFL);
   raise(signal_number);
 }
@@ -81,11 +76,12 @@ void guard_against_signals() {
 
 // A new temporary file beside `target`, with the mode the output will have.
 int create_temp_file(const std::string& target, const struct stat* earlier) {
+  char* temp_path = run.output_file.temp_path;
   size_t slash = target.rfind('/');
   std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
   std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
   std::string pattern = folder + "." + name + ".XXXXXX";
-  if (pattern.size() >= sizeof temp_path) {
+  if (pattern.size() >= sizeof run.output_file.temp_path) {
     errno = ENAMETOOLONG;
     return -1;
   }
@@ -126,7 +122,9 @@ bool output_identity(const char* path, FileId* id) {
 }
 
 bool output_would_replace(const char* path) {
-  return !final_path.empty() && !final_canonical.empty() && canonical_name(path) == final_canonical;
+  const OutputStream& out = run.output_file;
+  return !out.final_path.empty() && !out.final_canonical.empty() &&
+         canonical_name(path) == out.final_canonical;
 }
 
 bool output_open(const char* path) {
@@ -134,9 +132,9 @@ bool output_open(const char* path) {
   out.fill = 0;
   out.failed = false;
   out.error_number = 0;
-  temp_path[0] = 0;
-  final_path.clear();
-  final_canonical.clear();
+  out.temp_path[0] = 0;
+  out.final_path.clear();
+  out.final_canonical.clear();
   int fd;
   struct stat info;
   std::string target = path;
@@ -148,8 +146,8 @@ bool output_open(const char* path) {
     bool earlier = stat(target.c_str(), &info) == 0;
     fd = create_temp_file(target, earlier ? &info : nullptr);
     if (fd >= 0) {
-      final_path = target;
-      final_canonical = canonical_name(target);
+      out.final_path = target;
+      out.final_canonical = canonical_name(target);
       if (!earlier) fstat(fd, &info);
     } else if (earlier && (errno == EACCES || errno == EPERM || errno == EROFS)) {
       // A writable file in a folder that takes no new file is written in
@@ -185,13 +183,13 @@ bool output_close(bool keep) {
     }
     out.file = nullptr;
   }
-  if (temp_path[0]) {
-    if (keep && ok && rename(temp_path, final_path.c_str()) != 0) {
+  if (out.temp_path[0]) {
+    if (keep && ok && rename(out.temp_path, out.final_path.c_str()) != 0) {
       out.error_number = errno;
       ok = false;
     }
-    if (!keep || !ok) unlink(temp_path);
-    temp_path[0] = 0;
+    if (!keep || !ok) unlink(out.temp_path);
+    out.temp_path[0] = 0;
   }
   return ok;
 }

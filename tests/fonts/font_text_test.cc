@@ -28,10 +28,9 @@ bool readers_present() {
 }
 
 CompileResult compile_capturing(const std::string& input, std::string* diagnostics) {
-  diagnostics_capture = diagnostics;
-  CompileResult result = compile(input);
-  diagnostics_capture = nullptr;
-  return result;
+  RunHost host;
+  host.diagnostics_capture = diagnostics;
+  return compile(input, "doc", true, host);
 }
 
 // The glyph ids a content stream shows, in order, as hb-shape writes them:

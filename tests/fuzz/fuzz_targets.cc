@@ -50,13 +50,12 @@ std::string enter_fuzz_directory(const std::string& media_dir) {
 
 int fuzz_document(const uint8_t* data, size_t size) {
   std::string console, warnings;
-  console_capture = &console;
-  diagnostics_capture = &warnings;  // the warnings are read too
+  RunHost host;
+  host.console_capture = &console;
+  host.diagnostics_capture = &warnings;  // the warnings are read too
   RunOptions options;
   options.compress = size > 0 && (data[size - 1] & 1) != 0;  // the last byte chooses
-  run_kestrin_on_text(data, size, "out.pdf", options);
-  console_capture = nullptr;
-  diagnostics_capture = nullptr;
+  run_kestrin_on_text(data, size, "out.pdf", options, host);
   return 0;
 }
 
@@ -75,17 +74,16 @@ int fuzz_gif(const uint8_t* data, size_t size) {
 int fuzz_image(const uint8_t* data, size_t size) {
   write_bytes("fuzz.img", data, size);
   reset_run_state();
-  max_decoded_bytes = size_t{1} << 22;  // 4 MB: a few milliseconds of work
+  run.host.max_decoded_bytes = uint64_t{1} << 22;  // 4 MB: a few milliseconds of work
   std::string errors;
-  diagnostics_capture = &errors;
+  run.host.diagnostics_capture = &errors;
   if (!output_open("/dev/null")) std::abort();
   try {
     image_embed(1, "fuzz.img");
   } catch (const Stop&) {
   }
   output_close(true);
-  diagnostics_capture = nullptr;
-  max_decoded_bytes = size_t{1} << 27;
+  reset_run_state();  // forgets the capture
   return 0;
 }
 
@@ -98,12 +96,11 @@ int fuzz_font(const uint8_t* data, size_t size) {
       "\xE0\xA4\xA8\xE0\xA4\xAE\xE0\xA4\xB8\xE0\xA5\x8D\xE0\xA4\xA4\xE0\xA5\x87 "
       "\xE6\x97\xA5\xE6\x9C\xAC\n[/F5 12 Tf]\xC5\x81\xC3\xB3" "d\xC5\xBA";
   std::string console, errors;
-  console_capture = &console;
-  diagnostics_capture = &errors;
+  RunHost host;
+  host.console_capture = &console;
+  host.diagnostics_capture = &errors;
   run_kestrin_on_text(reinterpret_cast<const unsigned char*>(document), sizeof document - 1,
-                      "out.pdf", RunOptions{});
-  console_capture = nullptr;
-  diagnostics_capture = nullptr;
+                      "out.pdf", RunOptions{}, host);
   return 0;
 }
 
@@ -123,9 +120,7 @@ int fuzz_jpeg(const uint8_t* data, size_t size) {
 int fuzz_operators(const uint8_t* data, size_t size) {
   reset_run_state();
   std::string warnings;
-  diagnostics_capture = &warnings;
-  warnings_enabled = true;
-  reset_warnings();
+  run.host.diagnostics_capture = &warnings;
   // As the initial text state first, so that the page starts from it.
   for (BlockPlace place : {BlockPlace::inittext, BlockPlace::in_text, BlockPlace::before_text,
                            BlockPlace::held_back}) {
@@ -134,6 +129,6 @@ int fuzz_operators(const uint8_t* data, size_t size) {
     for (size_t i = 0; i < size; ++i) block_check_token(block, data[i]);
     block_check_end(block, place, 1);
   }
-  diagnostics_capture = nullptr;
+  reset_run_state();  // forgets the capture
   return 0;
 }

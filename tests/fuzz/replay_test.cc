@@ -52,14 +52,13 @@ TEST(FuzzReplay, RunsOfTextMatchTokenByToken) {
   for (const std::string& path : files_in(std::string(KESTRIN_FUZZ_DIR) + "/corpus/document")) {
     std::string bytes = read_file(path), console[2], pdf[2];
     for (int runs = 0; runs < 2; ++runs) {
-      show_text_in_runs = runs == 1;
-      console_capture = &console[runs];
+      RunHost host;
+      host.text_in_runs = runs == 1;
+      host.console_capture = &console[runs];
       run_kestrin_on_text(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
-                          "out.pdf");
-      console_capture = nullptr;
+                          "out.pdf", RunOptions{}, host);
       pdf[runs] = read_file("out.pdf");
     }
-    show_text_in_runs = true;
     EXPECT_EQ(console[0], console[1]) << path;
     EXPECT_TRUE(pdf[0] == pdf[1]) << path << ": the documents differ";
   }

@@ -20,10 +20,9 @@ std::string reader_strings(const CompileResult& result) {
 }
 
 CompileResult compile_capturing(const std::string& input, std::string* diagnostics) {
-  diagnostics_capture = diagnostics;
-  CompileResult result = compile(input);
-  diagnostics_capture = nullptr;
-  return result;
+  RunHost host;
+  host.diagnostics_capture = diagnostics;
+  return compile(input, "doc", true, host);
 }
 
 }  // namespace
@@ -141,9 +140,9 @@ TEST(Encoding, RunsMatchTokenByToken) {
   std::string text = "<encoding utf8>";
   for (int i = 0; i < 3000; ++i) text += i % 7 ? "plain words é and “quotes” (x)\n" : "€ — \\351\f";
   CompileResult runs = compile(text, "runs", false);
-  show_text_in_runs = false;
-  CompileResult tokens = compile(text, "tokens", false);
-  show_text_in_runs = true;
+  RunHost token_by_token;
+  token_by_token.text_in_runs = false;
+  CompileResult tokens = compile(text, "tokens", false, token_by_token);
   EXPECT_EQ(runs.console, success_text());
   EXPECT_TRUE(runs.pdf == tokens.pdf) << "the documents differ";
 }

@@ -208,9 +208,7 @@ TEST(Image, Refusals) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
     std::string errors;
-    diagnostics_capture = &errors;
-    compile_expecting_stop("<image 3 " + c.file + ">", 1, c.code, c.message);
-    diagnostics_capture = nullptr;
+    compile_expecting_stop("<image 3 " + c.file + ">", 1, c.code, c.message, &errors);
     EXPECT_NE(errors.find(c.says), std::string::npos) << errors;
     if (*c.says) {
       EXPECT_NE(errors.find(c.file), std::string::npos) << errors;

@@ -24,9 +24,9 @@ TEST(LargeFiles, SoundOverTwoGigabytes) {
 
   std::string console;
   const char* argv[] = {"kestrin", input.c_str(), pdf.c_str()};
-  console_capture = &console;
-  int status = run_kestrin(3, argv);
-  console_capture = nullptr;
+  RunHost host;
+  host.console_capture = &console;
+  int status = run_kestrin(3, argv, host);
   unlink(big.c_str());
   EXPECT_EQ(console, success_text());
   EXPECT_EQ(status, 0);

@@ -123,9 +123,9 @@ TEST(Compose, RunsOfPlainTextMatchTokenByToken) {
   EXPECT_TRUE(plain.pdf == by_token.pdf) << "the documents differ";
 
   // The same with runs switched off.
-  show_text_in_runs = false;
-  CompileResult plain_by_token = compile(text, "plain-by-token", false);
-  show_text_in_runs = true;
+  RunHost token_by_token;
+  token_by_token.text_in_runs = false;
+  CompileResult plain_by_token = compile(text, "plain-by-token", false, token_by_token);
   EXPECT_TRUE(plain.pdf == plain_by_token.pdf) << "the documents differ";
 
   // The lines are counted as well: a stop at the end reports the last line.

@@ -15,20 +15,17 @@ struct Outcome {
   std::string warnings, console, pdf;
 };
 
-Outcome run_in_process(const std::string& text, bool warnings) {
+Outcome run_in_process(const std::string& text, bool warnings, bool text_in_runs = true) {
   Outcome outcome;
   std::string pdf_path = scratch_path(warnings ? "on.pdf" : "off.pdf");
-  console_capture = &outcome.console;
-  diagnostics_capture = &outcome.warnings;
-
-  warnings_enabled = true;
-  reset_warnings();
+  RunHost host;
+  host.console_capture = &outcome.console;
+  host.diagnostics_capture = &outcome.warnings;
+  host.text_in_runs = text_in_runs;
   RunOptions options;
   options.warnings = warnings;
   run_kestrin_on_text(reinterpret_cast<const unsigned char*>(text.data()), text.size(),
-                      pdf_path.c_str(), options);
-  console_capture = nullptr;
-  diagnostics_capture = nullptr;
+                      pdf_path.c_str(), options, host);
   outcome.pdf = read_file(pdf_path);
   return outcome;
 }
@@ -124,10 +121,7 @@ TEST(Warnings, EachKindOnAShortDocumentAndNoneOnCleanOnes) {
     EXPECT_EQ(on.console, off.console);
     EXPECT_EQ(on.console, success_text());
     EXPECT_TRUE(on.pdf == off.pdf) << "the documents differ";
-    Outcome text_by_token;
-    show_text_in_runs = false;
-    text_by_token = run_in_process(c.document, true);
-    show_text_in_runs = true;
+    Outcome text_by_token = run_in_process(c.document, true, false);
     EXPECT_EQ(text_by_token.warnings, c.warning) << "token by token";
   }
 }

@@ -15,10 +15,10 @@ CompileResult convert(const std::string& input, bool compress, const std::string
   result.path = scratch_path(name + ".pdf");
   RunOptions options;
   options.compress = compress;
-  console_capture = &result.console;
+  RunHost host;
+  host.console_capture = &result.console;
   result.status = run_kestrin_on_text(reinterpret_cast<const unsigned char*>(input.data()),
-                                      input.size(), result.path.c_str(), options);
-  console_capture = nullptr;
+                                      input.size(), result.path.c_str(), options, host);
   result.pdf = read_file(result.path);
   return result;
 }

@@ -63,7 +63,8 @@ std::string stop_text(int line, int code, int message) {
          message_table[message] + "\n";
 }
 
-CompileResult compile(const std::string& input, const std::string& name, bool readers) {
+CompileResult compile(const std::string& input, const std::string& name, bool readers,
+                      RunHost host) {
   // With KESTRIN_RECORD_DOCUMENTS naming a folder, every document is also kept
   // there, for comparing the WebAssembly build with the native program.
   if (const char* record = std::getenv("KESTRIN_RECORD_DOCUMENTS")) {
@@ -76,9 +77,8 @@ CompileResult compile(const std::string& input, const std::string& name, bool re
   result.path = scratch_path(name + ".pdf");
   write_file(in_path, input);
   const char* argv[] = {"kestrin", in_path.c_str(), result.path.c_str()};
-  console_capture = &result.console;
-  result.status = run_kestrin(3, argv);
-  console_capture = nullptr;
+  host.console_capture = &result.console;
+  result.status = run_kestrin(3, argv, host);
   result.pdf = read_file(result.path);
   if (result.status == 0 && readers) check_with_readers(result.path, run.page_count);
   return result;
@@ -222,8 +222,11 @@ std::string xref_and_trailer(const std::string& body, int size) {
                       "/Info 7 0 R", ">>", "startxref", std::to_string(body.size()), "%%EOF"});
 }
 
-CompileResult compile_expecting_stop(const std::string& input, int line, int code, int message) {
-  CompileResult result = compile(input);
+CompileResult compile_expecting_stop(const std::string& input, int line, int code, int message,
+                                     std::string* diagnostics) {
+  RunHost host;
+  host.diagnostics_capture = diagnostics;
+  CompileResult result = compile(input, "doc", true, host);
   EXPECT_EQ(result.console, stop_text(line, code, message)) << "input: " << input.substr(0, 200);
   EXPECT_EQ(result.status, 1);
   return result;

@@ -34,8 +34,9 @@ struct CompileResult {
 // Compiles `input` in-process from a scratch file to a scratch output. A
 // document that ends in "no errors" then goes through the PDF readers, unless
 // `readers` is false (for content that is deliberately not valid operators).
+// The console text is captured; `host` may ask for more (standard error).
 CompileResult compile(const std::string& input, const std::string& name = "doc",
-                      bool readers = true);
+                      bool readers = true, RunHost host = RunHost{});
 
 // Runs the built kestrin binary with these arguments in the scratch directory.
 struct ProcessResult {
@@ -74,8 +75,10 @@ std::string object_text(const std::string& pdf, int number);
 // `body` (header included), with offsets found in it; `size` is /Size.
 std::string xref_and_trailer(const std::string& body, int size);
 
-// Runs `input` and expects the stop line; returns the result.
-CompileResult compile_expecting_stop(const std::string& input, int line, int code, int message);
+// Runs `input` and expects the stop line; returns the result. Standard error
+// goes to `diagnostics` when given.
+CompileResult compile_expecting_stop(const std::string& input, int line, int code, int message,
+                                     std::string* diagnostics = nullptr);
 
 // Runs the built kestrin binary with these arguments in directory `dir`.
 ProcessResult run_binary_in(const std::string& dir, const std::vector<std::string>& args);

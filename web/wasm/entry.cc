@@ -7,7 +7,6 @@
 
 #include <string>
 
-#include "diagnostics.h"
 #include "driver.h"
 
 namespace {
@@ -25,11 +24,10 @@ extern "C" {
 EMSCRIPTEN_KEEPALIVE int kestrin_run(int argc, const char* const* argv, int capture) {
   console_text.clear();
   diagnostics_text.clear();
-  console_capture = capture ? &console_text : nullptr;
-  diagnostics_capture = capture ? &diagnostics_text : nullptr;
-  int status = run_kestrin(argc, argv);
-  console_capture = nullptr;
-  diagnostics_capture = nullptr;
+  RunHost host;
+  host.console_capture = capture ? &console_text : nullptr;
+  host.diagnostics_capture = capture ? &diagnostics_text : nullptr;
+  int status = run_kestrin(argc, argv, host);
   std::fflush(nullptr);
   return status;
 }
