@@ -43,18 +43,14 @@ constexpr size_t max_font_text = 1 << 16;  // characters shaped at once
 
 // A number as an operand: at most three decimals, no trailing zeros.
 std::string number_text(double value) {
+  if (!(value > -1e9)) value = value < 0 ? -1e9 : 0;  // what no page needs, NaN included
+  if (value > 1e9) value = 1e9;
   char text[40];
   std::snprintf(text, sizeof text, "%.3f", value);
   std::string s = text;
   while (s.back() == '0') s.pop_back();
   if (s.back() == '.') s.pop_back();
   return s == "-0" ? "0" : s;
-}
-
-void put_number(std::string& out, int64_t value) {
-  char text[24];
-  int length = std::snprintf(text, sizeof text, "%lld", static_cast<long long>(value));
-  out.append(text, length);
 }
 
 // The font index of the page's font when it is registered, else -1.
