@@ -73,8 +73,9 @@ struct Font {
 constexpr uint32_t text_pool_flag = 0x80000000u;
 constexpr size_t max_glyph_texts = size_t{1} << 20;  // characters of multi-character texts
 
-// Reads, checks and loads the font file at `path`. Refusals stop the run
-// with the codes below, naming the file and the reason on standard error.
+// Reads, checks and loads the font file at `path`. A file that cannot be
+// opened stops with code 103, a refusal with 104 to 108 (by FontRefusal),
+// one over max_font_file with 111; standard error names the file and why.
 std::unique_ptr<Font> load_font_file(const std::string& path, const std::string& shown_name);
 
 // The width of `glyph` in thousandths of the font size.
@@ -152,7 +153,6 @@ struct WordCache {
     bool rtl = false;      // shaped right to left
     uint32_t context = 0;  // the script before it, for a word without one of its own
     uint32_t script_after = 0;  // the script a following word takes as its context
-    int64_t width = 0;
     bool has_y_offsets = false;
     bool has_spans = false;
   };
@@ -196,7 +196,8 @@ int16_t font_for_character(FontState& state, int16_t font, uint32_t code_point);
 
 // Writes the fonts that were shown as subsets, each as a Type0 font with its
 // CIDFont, descriptor, font file and Unicode map, numbered from next_object;
-// sets each Font::object. Unshown fonts are written too, with .notdef only.
+// sets each Font::object. A font that showed nothing is not written (its
+// object stays 0), and the page font dictionary leaves it out.
 // `compress` Flate-compresses the Unicode maps (font files always are).
 void write_font_subsets(FontState& state, bool compress);
 
