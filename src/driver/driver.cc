@@ -20,6 +20,7 @@
 #include "commands.h"
 #include "diagnostics.h"
 #include "input.h"
+#include "lsp.h"
 #include "options.h"
 #include "page.h"
 #include "pdf.h"
@@ -42,8 +43,11 @@ const char file_header[] =
 // Whether `path` names the file the input was read from (links followed;
 // "-" compares standard output).
 bool names_input_file(const char* path) {
-  FileId id;
-  return run.input_file.file && output_identity(path, &id) && run.input_file.id == id;
+  FileId id, input;
+  if (!output_identity(path, &id)) return false;
+  if (run.input_file.file) return run.input_file.id == id;
+  const char* stands_for = run.host.memory_text_file;
+  return stands_for && output_identity(stands_for, &input) && input == id;
 }
 
 // Everything after the input is attached; ends in the stop, never returns.
@@ -119,6 +123,12 @@ int run_kestrin(int argc, const char* const* argv, const RunHost& host) {
                stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;
   }
+  if (line.action == CommandLine::language_server) return run_language_server();
+  if (line.watch && line.action == CommandLine::convert) return run_watch(line, host);
+  return convert_files(line, host);
+}
+
+int convert_files(const CommandLine& line, const RunHost& host) {
   bool from_stdin = line.input && std::strcmp(line.input, "-") == 0;
   start_run(line.options, host, from_stdin ? "<stdin>" : line.input ? line.input : "");
   std::signal(SIGXFSZ, SIG_IGN);  // an over-large file fails a write instead
@@ -143,7 +153,7 @@ int run_kestrin(int argc, const char* const* argv, const RunHost& host) {
 
 int run_kestrin_on_text(const unsigned char* text, size_t size, const char* output_path,
                         const RunOptions& options, const RunHost& host) {
-  start_run(options, host, "<memory>");
+  start_run(options, host, host.memory_text_file ? host.memory_text_file : "<memory>");
   try {
     input_open_memory(text, size);
     compile(output_path);
