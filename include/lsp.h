@@ -139,7 +139,10 @@ nlohmann::json export_document(const Document& doc, const std::string& output, b
 class LanguageServer {
  public:
   using Clock = int64_t;  // milliseconds, monotonic
-  explicit LanguageServer(std::function<void(const nlohmann::json&)> send) : send_(send) {}
+  // `send` takes each message for the editor; without `exports` the export
+  // command is refused (the fuzzer's server writes no file).
+  explicit LanguageServer(std::function<void(const nlohmann::json&)> send, bool exports = true)
+      : send_(send), exports_(exports) {}
 
   // One message body. Malformed JSON, a request that is no object, or an
   // unknown method is answered with a JSON-RPC error; nothing stops the
@@ -165,6 +168,7 @@ class LanguageServer {
   std::map<std::string, DocumentScan> scans_;  // uri -> its scan, until the text changes
   bool utf8_positions_ = false;
   bool snippets_ = false;
+  bool exports_;
   bool initialized_ = false, shutdown_ = false, exited_ = false;
   Clock debounce_ = 40;
 };

@@ -60,7 +60,7 @@ int64_t now_ms() {
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-// "12:04:31 out.pdf: 3 pages in 12 ms" or the run's console line.
+// "12:04:31 out.pdf: 3 pages in 12 ms", or the stop of a failed run.
 void report_build(const CommandLine& line, const std::string& console, int status,
                   int64_t milliseconds) {
   char clock[16];
@@ -71,14 +71,18 @@ void report_build(const CommandLine& line, const std::string& console, int statu
   if (status == 0) {
     text += std::to_string(run.page_count) + (run.page_count == 1 ? " page" : " pages");
   } else {
+    // The console's last line is the stop; a line before it (the unknown
+    // word) goes in parentheses.
     std::string stop = console;
-    while (!stop.empty() && (stop.front() == '\n' || stop.front() == ' ')) stop.erase(0, 1);
     while (!stop.empty() && stop.back() == '\n') stop.pop_back();
-    for (char& c : stop)
-      if (c == '\n') c = ' ';
-    text += stop + " (the last good PDF is kept)";
+    size_t last = stop.rfind('\n');
+    std::string before = last == std::string::npos ? "" : stop.substr(0, last);
+    stop.erase(0, last == std::string::npos ? 0 : last + 1);
+    while (!before.empty() && before.front() == '\n') before.erase(0, 1);
+    text += stop + (before.empty() ? "" : " (" + before + ")");
   }
-  text += " in " + std::to_string(milliseconds) + " ms\n";
+  text += " in " + std::to_string(milliseconds) + " ms";
+  text += status == 0 ? "\n" : "; the last good PDF is kept\n";
   std::fputs(text.c_str(), stderr);
   std::fflush(stderr);
 }

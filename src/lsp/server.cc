@@ -118,7 +118,7 @@ json LanguageServer::answer(const std::string& method, const json& params) {
     return nullptr;
   }
   if (method == "workspace/executeCommand") {
-    if (need(params, "command") != export_command)
+    if (need(params, "command") != export_command || !exports_)
       throw RequestError{invalid_params, "unknown command"};
     const json& arguments = need(params, "arguments");
     if (!arguments.is_array() || arguments.empty())
