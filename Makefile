@@ -92,6 +92,7 @@ test-sanitize:
 bench: kestrin wasm
 	cmake --build $(BUILD) --target benchtool
 	if command -v npm >/dev/null; then cd bench/npm && npm ci --no-audit --no-fund; fi
+	if command -v npm >/dev/null; then cd editors/vscode && npm ci --no-audit --no-fund --ignore-scripts; fi
 	bench/run.sh $(BUILD)
 
 clean:

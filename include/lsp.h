@@ -47,6 +47,7 @@ struct Document {
   int64_t version = 0;
   std::string text;                // UTF-8, as the editor holds it
   std::vector<size_t> line_start;  // byte offset of each line
+  int64_t check_ms = 0;            // how long its last check took
   void reindex();
   // LSP positions (line, character in UTF-16 units, or bytes when utf8_positions)
   // and byte offsets, clamped to the text.
@@ -170,7 +171,10 @@ class LanguageServer {
   bool snippets_ = false;
   bool exports_;
   bool initialized_ = false, shutdown_ = false, exited_ = false;
-  Clock debounce_ = 40;
+  // A change is checked after a quiet spell of twice the document's last
+  // check, at most debounce_: keystrokes that come faster than checks are
+  // checked together, and a short document is checked at once.
+  Clock debounce_ = 200;
 };
 
 // The whole server on standard input and output; returns the exit status.

@@ -29,7 +29,7 @@
 namespace {
 
 constexpr int poll_interval_ms = 500;  // without inotify
-constexpr int settle_ms = 30;          // the rest of a save's events arrive within this
+constexpr int settle_ms = 10;          // quiet that ends a save's burst of events
 
 // What identifies a file's content for polling: its inode, size and time.
 struct Signature {
@@ -144,9 +144,17 @@ void wait_for_change(const Watched& files) {
     if (ours) break;
 #endif
   }
-  // One save is often several events (write, rename, attributes): the rest
-  // are let pass before the run.
-  poll(nullptr, 0, settle_ms);
+  // One save is often several events (write, rename, attributes): the run
+  // waits until the folders have been quiet for settle_ms (or a busy folder
+  // for 20 such spells).
+#if defined(__linux__)
+  pollfd events{fd, POLLIN, 0};
+  for (int spells = 0; fd >= 0 && spells < 20 && poll(&events, 1, settle_ms) > 0; ++spells) {
+    char buffer[16384];
+    while (read(fd, buffer, sizeof buffer) > 0) {
+    }
+  }
+#endif
   if (fd >= 0) close(fd);
 }
 

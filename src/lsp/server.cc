@@ -7,6 +7,7 @@
 // method (-32601) or with parameters of the wrong shape (-32602).
 // Notifications of unknown methods are ignored, as the protocol asks.
 #include <algorithm>
+#include <chrono>
 
 #include "lsp.h"
 
@@ -174,7 +175,7 @@ void LanguageServer::notification(const std::string& method, const json& params,
       doc->apply_change(change, utf8_positions_);
     doc->version = params["textDocument"].value("version", doc->version + 1);
     scans_.erase(doc->uri);
-    due_[doc->uri] = now + debounce_;
+    due_[doc->uri] = now + std::min(debounce_, 2 * doc->check_ms);
   } else if (method == "textDocument/didSave") {
     if (Document* doc = find(params)) due_[doc->uri] = now;
   } else if (method == "textDocument/didClose") {
@@ -209,10 +210,15 @@ void LanguageServer::run_due(Clock now) {
 }
 
 void LanguageServer::publish(Document& doc) {
+  auto start = std::chrono::steady_clock::now();
+  json diagnostics = check_document(doc, utf8_positions_);
+  doc.check_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                     std::chrono::steady_clock::now() - start)
+                     .count();
   send_({{"jsonrpc", "2.0"},
          {"method", "textDocument/publishDiagnostics"},
          {"params",
           {{"uri", doc.uri},
            {"version", doc.version},
-           {"diagnostics", check_document(doc, utf8_positions_)}}}});
+           {"diagnostics", diagnostics}}}});
 }
