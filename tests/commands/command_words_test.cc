@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <regex>
 #include <sstream>
 
 #include "commands.h"
@@ -91,4 +92,31 @@ TEST(CommandWords, ManPageListsEveryWordWithItsArguments) {
   for (size_t i = 0; i < command_word_count; ++i)
     expected[command_words[i].word] = command_words[i].arguments;
   EXPECT_EQ(listed, expected);
+}
+
+// The highlighting knows every command word: the TextMate grammar's
+// alternation of command words and the Vim syntax's keywords (words ending
+// in "+" by their match).
+TEST(CommandWords, HighlightingKnowsEveryWord) {
+  std::string grammar = read_file(root + "/editors/textmate/kestrin.tmLanguage.json");
+  size_t name = grammar.find("keyword.control.command.kestrin");
+  const std::string lead = "(?<![^\\\\s<>])";  // a word starts after a blank or bracket
+  size_t from = grammar.find(lead + "(", name), to = grammar.find(")(?!", from);
+  ASSERT_NE(to, std::string::npos);
+  std::string alternation = grammar.substr(from + lead.size(), to + 1 - from - lead.size());
+  for (size_t at; (at = alternation.find("\\\\")) != std::string::npos;) alternation.erase(at, 1);
+  std::regex command_words_pattern("^" + alternation + "$");
+  std::string vim = read_file(root + "/editors/vim/syntax/kestrin.vim");
+  std::string keywords = vim.substr(vim.find("syntax keyword kestrinCommand contained"));
+  keywords = " " + keywords.substr(0, keywords.find('\n')) + " ";
+  std::string plus_words = vim.substr(vim.find("syntax match kestrinCommand contained"));
+  plus_words = plus_words.substr(0, plus_words.find('\n'));
+  for (size_t i = 0; i < command_word_count; ++i) {
+    std::string word = command_words[i].word;
+    EXPECT_TRUE(std::regex_match(word, command_words_pattern)) << word << " in " << alternation;
+    if (word.back() == '+')
+      EXPECT_NE(plus_words.find(word.substr(0, word.size() - 1)), std::string::npos) << word;
+    else
+      EXPECT_NE(keywords.find(" " + word + " "), std::string::npos) << word;
+  }
 }
