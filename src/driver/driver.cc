@@ -20,7 +20,6 @@
 #include "commands.h"
 #include "diagnostics.h"
 #include "input.h"
-#include "lsp.h"
 #include "options.h"
 #include "page.h"
 #include "pdf.h"
@@ -123,8 +122,13 @@ int run_kestrin(int argc, const char* const* argv, const RunHost& host) {
                stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;
   }
-  if (line.action == CommandLine::language_server) return run_language_server();
-  if (line.watch && line.action == CommandLine::convert) return run_watch(line, host);
+  // The two modes of the native program (src/driver/main.cc) that do not
+  // fit a run in a host: they go through the usage stop here.
+  if (line.action == CommandLine::language_server ||
+      (line.watch && line.action == CommandLine::convert)) {
+    line.action = CommandLine::usage;
+    line.native_only = line.watch ? "--watch" : "--lsp";
+  }
   return convert_files(line, host);
 }
 
@@ -137,6 +141,8 @@ int convert_files(const CommandLine& line, const RunHost& host) {
       if (line.unknown)
         report_problem(std::string("unknown option ") + line.unknown +
                        " (kestrin --help lists them)");
+      if (line.native_only)
+        report_problem(std::string(line.native_only) + " needs the native kestrin program");
       fatal_error(1, msg_usage);
     }
     // The console text must not mix with a PDF written to standard output.

@@ -10,6 +10,7 @@ struct CommandLine {
   const char* input = nullptr;    // "-": standard input
   const char* output = nullptr;   // "-": standard output
   const char* unknown = nullptr;  // an option this program does not know
+  const char* native_only = nullptr;  // --lsp or --watch asked of a run in a host
 };
 
 // Reads `kestrin [options] infile outfile`; "--" ends the options. Anything
