@@ -3,6 +3,7 @@
 // units unless the client chose UTF-8 (then bytes); a line or character
 // past the end is clamped, as the protocol asks.
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 #include "lsp.h"

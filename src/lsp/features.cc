@@ -5,7 +5,10 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstdlib>
 #include <cstring>
+#include <set>
 
 #include "lsp.h"
 #include "page.h"
@@ -288,10 +291,9 @@ void complete_words(const Document& doc, bool actions, size_t from, size_t offse
 void complete_numbers(const Document& doc, const DocumentScan& scan, Registration::Kind kind,
                       size_t from, size_t offset, bool utf8_positions, json& items) {
   json range = doc.range_of(from, offset, utf8_positions);
-  std::vector<int64_t> seen;
+  std::set<int64_t> seen;
   for (const Registration& r : scan.registrations) {
-    if (r.kind != kind || std::count(seen.begin(), seen.end(), r.number)) continue;
-    seen.push_back(r.number);
+    if (r.kind != kind || !seen.insert(r.number).second) continue;
     std::string number = std::to_string(r.number);
     items.push_back(item(number, kind_value,
                          std::string(kind_name(kind)) + " " + number + ": " + r.file + " (" +

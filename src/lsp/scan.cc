@@ -5,6 +5,8 @@
 // ending at a blank or a bracket, each command's arguments by its row in the
 // table of command words) but goes on past anything the compiler would stop
 // at, so that the editor has the whole document while it is being typed.
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "lsp.h"
