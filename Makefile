@@ -96,7 +96,7 @@ bench: kestrin wasm
 	bench/run.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(WASM_BUILD) web/npm/dist
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(WASM_BUILD) web/npm/dist editors/vscode/dist editors/vscode/syntaxes
 
 # Fuzzing: libFuzzer targets under AddressSanitizer and UBSan (clang). Each
 # target runs FUZZ_SECONDS; a crash, a sanitizer report, an input slower than
