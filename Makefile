@@ -70,7 +70,7 @@ vscode:
 
 # The language server driven by vscode-jsonrpc under Node, and the
 # package's contents; needs npm, and is skipped without it except in CI.
-test-vscode: test-release vscode
+test-vscode: kestrin vscode
 	KESTRIN=$(abspath $(BUILD))/kestrin VSIX=$(abspath $(BUILD))/kestrin.vsix \
 	  node --test $(VSCODE_DIR)/test/
 
