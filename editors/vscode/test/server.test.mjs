@@ -129,6 +129,19 @@ test('a session: diagnostics appear and clear, hover, completion, symbols, defin
   );
   const definition = await request('textDocument/definition', at(1, 7));
   assert.deepEqual(definition.range, { start: at(0, 1), end: at(0, 18) });
+
+  // From the sound action to the sound command.
+  const sounds = pathToFileURL(path.join(dir, 'sounds.kst')).href;
+  server.connection.sendNotification('textDocument/didOpen', {
+    textDocument: {
+      uri: sounds, languageId: 'kestrin', version: 1,
+      text: '<sound 3 8000 1 8 Raw tone.raw>Page\n<action 1 2 3 4 0 <sound 3 next>>\n',
+    },
+  });
+  const sound = await server.connection.sendRequest('textDocument/definition', {
+    textDocument: { uri: sounds }, position: at(1, 25),
+  });
+  assert.deepEqual([sound.uri, sound.range], [sounds, { start: at(0, 1), end: at(0, 30) }]);
   await stop(server);
 });
 
