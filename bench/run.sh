@@ -25,7 +25,10 @@
 # as fallbacks), against Typst's compiler (npm, bench/npm) and paps with
 # ps2pdf (Debian), which get the first 400 KB of the same text: they are
 # compared by throughput, with their PDF's size for those 400 KB.
-# Last, instructions per input byte of the 4 MB document under callgrind.
+# Then instructions per input byte of the 4 MB document under callgrind, and
+# last the editor latencies: keystroke to diagnostics in the language
+# server and save to new PDF in watch mode, for a letter and the 4 MB
+# document (bench/editor.mjs, with vscode-jsonrpc from editors/vscode).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
@@ -33,6 +36,8 @@ runs=${RUNS:-5}
 peer_runs=${PEER_RUNS:-1}
 kestrin=$(realpath "$build/kestrin")
 npm_cli=$(realpath web/npm/cli.js)
+letter=$(realpath examples/letter.txt)
+editor_bench=$(realpath bench/editor.mjs)
 [ -f web/npm/dist/kestrin.wasm ] || { echo "the npm package's WebAssembly is missing: make wasm"; exit 1; }
 js_peers=$(realpath bench/npm)
 tool=$(realpath "$build/bench/benchtool")
@@ -197,4 +202,10 @@ if have valgrind; then
       'BEGIN { printf "instructions per input byte (medium.txt, callgrind): %.1f\n", i / b }'
 else
   echo "instructions per input byte: valgrind not installed"
+fi
+
+if [ -d "$(dirname "$editor_bench")/../editors/vscode/node_modules/vscode-jsonrpc" ]; then
+  node "$editor_bench" "$kestrin" "$letter" medium.txt
+else
+  echo "editor latencies: cd editors/vscode && npm ci"
 fi

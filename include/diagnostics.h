@@ -119,6 +119,9 @@ enum WarningKind : int {
   warning_kind_count,
 };
 
+// A few words for each kind ("unknown operator"), as the count line names it.
+const char* warning_kind_name(WarningKind kind);
+
 // Reports "FILE:LINE: warning: TEXT" unless -w turned warnings off. Each kind
 // is shown at most warning_show_limit times per run; the rest are counted.
 constexpr int warning_show_limit = 3;

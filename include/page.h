@@ -59,6 +59,10 @@ struct ContentOperator {
 
 using OperatorVisitor = void (*)(const ContentOperator& op, void* context);
 
+// What the PDF operator `text` takes and does ("x y m : begins a subpath at
+// (x, y)"), or null for an operator PDF does not define.
+const char* pdf_operator_description(const unsigned char* text, size_t length);
+
 // Calls `visit` for every operator in `content`, whatever the bytes.
 void lex_content_operators(const unsigned char* content, size_t size, OperatorVisitor visit,
                            void* context);

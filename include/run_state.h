@@ -59,6 +59,14 @@ struct RunHost {
   std::string* console_capture = nullptr;      // console text here, not to a file
   std::string* diagnostics_capture = nullptr;  // standard error here
   std::vector<Diagnostic>* diagnostic_list = nullptr;  // every stop and warning, as records
+  const char* memory_text_file = nullptr;  // the file a text given in memory stands for: warnings
+                                           // name it, and the output may not be it
+  const char* base_folder = nullptr;  // relative picture and sound names are read from here
+                                      // (null: the working directory)
+  std::vector<std::string>* files_opened = nullptr;  // each picture and sound file the run
+                                                     // tried to open, as opened
+  bool discard_output = false;  // write nothing: the output path only names the file that the
+                                // same-file checks compare pictures and sounds with
   bool text_in_runs = true;  // plain page text shown in runs, not token by token (same PDF)
   uint64_t max_decoded_bytes = uint64_t{1} << 27;  // a decoded picture's memory: 128 MB
 };

@@ -24,6 +24,8 @@ void put_diagnostic(const std::string& line) {
 
 }  // namespace
 
+const char* warning_kind_name(WarningKind kind) { return kind_name[kind]; }
+
 void report_problem(const std::string& text) { put_diagnostic("kestrin: " + text + "\n"); }
 
 void report_file_problem(const char* name, int error_number) {

@@ -37,6 +37,11 @@ void begin_fixed_object(int32_t number, const char* text) {
 
 }  // namespace
 
+const char* standard_font_name(int font) {
+  constexpr int font_count = sizeof standard_fonts / sizeof standard_fonts[0];
+  return font >= 1 && font <= font_count ? standard_fonts[font - 1].base_font : nullptr;
+}
+
 void write_font_objects() {
   constexpr int font_count = sizeof standard_fonts / sizeof standard_fonts[0];
   static_assert(obj_first_font + font_count == obj_first_dynamic, "the fonts fill 9 .. 22");

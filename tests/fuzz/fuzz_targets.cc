@@ -8,6 +8,7 @@
 
 #include "diagnostics.h"
 #include "driver.h"
+#include "lsp.h"
 #include "media.h"
 #include "page.h"
 #include "pdf.h"
@@ -130,5 +131,20 @@ int fuzz_operators(const uint8_t* data, size_t size) {
     block_check_end(block, place, 1);
   }
   reset_run_state();  // forgets the capture
+  return 0;
+}
+
+int fuzz_lsp(const uint8_t* data, size_t size) {
+  size_t sent = 0;
+  LanguageServer server([&sent](const nlohmann::json& message) { sent += message.dump().size(); },
+                        false);
+  MessageReader reader;
+  reader.append(reinterpret_cast<const char*>(data), size);
+  std::string body;
+  for (MessageReader::Result result; (result = reader.next(&body)) != MessageReader::need_more;) {
+    server.handle(result == MessageReader::message ? body : "", 0);
+    if (server.exited()) break;
+  }
+  server.run_due(INT64_MAX);
   return 0;
 }

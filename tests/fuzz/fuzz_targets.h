@@ -30,6 +30,11 @@ int fuzz_font(const uint8_t* data, size_t size);
 // the input as the block's bytes, read as each kind of block.
 int fuzz_operators(const uint8_t* data, size_t size);
 
+// The language server's messages: the input as the bytes on its standard
+// input (framing included), each message handled, then every check run.
+// The export command is refused, so nothing is written.
+int fuzz_lsp(const uint8_t* data, size_t size);
+
 // Creates the working directory with the media (once) and changes into it.
 // Returns the directory. The media are taken from `media_dir`.
 std::string enter_fuzz_directory(const std::string& media_dir);

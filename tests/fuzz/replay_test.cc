@@ -43,6 +43,8 @@ size_t replay(const std::string& target, int (*run_input)(const uint8_t*, size_t
 
 TEST(FuzzReplay, Documents) { EXPECT_GE(replay("document", fuzz_document), 20u); }
 
+TEST(FuzzReplay, LanguageServerMessages) { EXPECT_GE(replay("lsp", fuzz_lsp), 3u); }
+
 // Page text shown in runs must give the same documents as token by token,
 // whatever the input: every document seed is compiled both ways.
 TEST(FuzzReplay, RunsOfTextMatchTokenByToken) {
