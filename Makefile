@@ -104,7 +104,7 @@ clean:
 # $(FUZZ_BUILD)/artifacts.
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS = document gif image jpeg operators lsp
+FUZZ_TARGETS = document font gif image jpeg operators lsp
 
 .PHONY: fuzz fuzz-build
 fuzz-build:

@@ -8,6 +8,7 @@
 // separated by blanks, "[name]" for a bracketed text, "<name>" for an
 // action list, and "a | b" for a choice of literal words.
 #include "commands.h"
+#include "fonts.h"
 #include "media.h"
 #include "navigation.h"
 
@@ -26,13 +27,20 @@ const CommandWord command_words[] = {
      "Pages turn after the given seconds; 0 is full screen without a timer."},
     {"encoding", command_encoding, "utf8 | winansi",
      "Reads the input from the next character on as UTF-8, or as Windows-1252 bytes.",
-     "Under utf8, page text becomes code page 1252 (a character it lacks stops the run); "
-     "bookmark titles and notes keep every character."},
+     "Under utf8, page text in the standard fonts becomes code page 1252 (what it lacks comes "
+     "from the Liberation faces or a fallback font); bookmark titles and notes keep every "
+     "character."},
     {"tabs", command_tabs, "N", "A tab in page text advances to the next multiple of N columns.",
      "N from 1 to 32; 0, the default, shows a tab as nothing."},
     {"wrap", command_wrap, "N", "Continues a page-text line longer than N characters on the next.",
      "N from 10 to 1000; 0, the default, is off. Breaks after the last blank at or before "
      "column N."},
+    {"font", command_font, "N file", "Registers an OpenType or TrueType font as page font /FN.",
+     "N from 15 to 99; [name] instead of a file finds it through fontconfig. Page text in it is "
+     "shaped and in visual order; only the glyphs shown are embedded. Between pages only."},
+    {"fallback", command_fallback, "N ...",
+     "Names registered fonts that draw, in order, what the page font lacks.",
+     "For the standard fonts after their Liberation face; an empty list turns it off."},
     {"image", command_image, "picture file", "Registers a JPEG, PNG or GIF file as a picture.",
      "Recognised by its first bytes; size, colours, orientation and transparency are read from "
      "the file. Between pages only. Picture numbers 0 to 9999."},

@@ -19,6 +19,10 @@ void run_command_group() {
       fatal_error(44, msg_unknown_command);
     }
     found->handler();
+    if (run.group_closed) {  // the command read the group's ">"
+      run.group_closed = false;
+      return;
+    }
   }
 }
 

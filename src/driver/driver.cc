@@ -112,6 +112,7 @@ void run_document() {
     compose_page();
     write_page_object();
   }
+  stop_for_missing_characters();
   write_document_tail();
 }
 

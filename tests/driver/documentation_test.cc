@@ -250,7 +250,8 @@ TEST(Documentation, TextMateGrammar) {
 // The previews in the README show what the examples give today.
 TEST(Documentation, PreviewsAreCurrent) {
   if (!have("pdftoppm")) GTEST_SKIP() << "pdftoppm not installed";
-  for (const char* name : {"hello", "letter", "listing", "pictures", "presentation"}) {
+  for (const char* name : {"hello", "letter", "listing", "pictures", "presentation", "polish", "greek",
+                           "arabic", "japanese"}) {
     SCOPED_TRACE(name);
     std::string pdf = scratch_path(std::string(name) + ".pdf");
     ASSERT_EQ(run_binary_in(root + "/examples", {std::string(name) + ".txt", pdf}).out,

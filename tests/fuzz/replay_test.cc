@@ -66,6 +66,7 @@ TEST(FuzzReplay, RunsOfTextMatchTokenByToken) {
   }
   EXPECT_EQ(chdir(previous), 0);
 }
+TEST(FuzzReplay, Fonts) { EXPECT_GE(replay("font", fuzz_font), 5u); }
 TEST(FuzzReplay, Gif) { EXPECT_GT(replay("gif", fuzz_gif), 20u); }
 TEST(FuzzReplay, Image) { EXPECT_GT(replay("image", fuzz_image), 30u); }
 TEST(FuzzReplay, Jpeg) { EXPECT_GT(replay("jpeg", fuzz_jpeg), 5u); }
