@@ -12,11 +12,10 @@
 #include <string>
 
 #include "fonts.h"
+#include "run_state.h"
 #if KESTRIN_FONTCONFIG
 #include <fontconfig/fontconfig.h>
 #endif
-
-const char* liberation_directory = "/usr/share/fonts/truetype/liberation2";
 
 namespace {
 
@@ -52,7 +51,7 @@ int16_t liberation_face(FontState& state, int number) {
   if (number < 1 || number > 13 || !liberation_file[number - 1]) return -1;
   int16_t& slot = state.liberation[number - 1];
   if (slot != 0) return slot > 0 ? static_cast<int16_t>(slot - 1) : -1;
-  std::string path = std::string(liberation_directory) + "/" + liberation_file[number - 1];
+  std::string path = std::string(run.host.fallback_font_folder) + "/" + liberation_file[number - 1];
   if (access(path.c_str(), R_OK) != 0) {
     slot = -1;
     return -1;
