@@ -13,6 +13,11 @@
 
 #include "fonts.h"
 #include "run_state.h"
+
+// CMake says whether fontconfig is there; the WebAssembly build has none.
+#ifndef KESTRIN_FONTCONFIG
+#define KESTRIN_FONTCONFIG 0
+#endif
 #if KESTRIN_FONTCONFIG
 #include <fontconfig/fontconfig.h>
 #endif
@@ -31,13 +36,16 @@ const char* const liberation_file[14] = {
     "LiberationSerif-BoldItalic.ttf", nullptr,
 };
 
+#if KESTRIN_FONTCONFIG
 // Names compared as people write them: case and blanks do not matter.
 std::string folded(const std::string& name) {
   std::string out;
   for (char c : name)
-    if (c != ' ' && c != '-' && c != '_') out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (c != ' ' && c != '-' && c != '_')
+      out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return out;
 }
+#endif
 
 }  // namespace
 
