@@ -45,8 +45,9 @@ void report_arithmetic_jpeg(const char* path, int64_t line, int marker) {
 bool check_jpeg_file(const char* path, int64_t line, bool scan) {
   if (!run.options.warnings) return false;
   struct stat info;
-  if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return false;
-  FileCloser file{std::fopen(path, "rb")};
+  std::string opened = external_path(path);
+  if (stat(opened.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  FileCloser file{std::fopen(opened.c_str(), "rb")};
   if (!file.file) return false;  // the command says why
   std::setvbuf(file.file, nullptr, _IOFBF, io_buffer_size);
   unsigned char head[16];
