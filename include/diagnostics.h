@@ -8,16 +8,30 @@
 #include <cstdio>
 #include <string>
 
+// Where in the input something stands: the line and the column of a
+// character, as an editor counts them.
+struct Place {
+  int64_t line;    // 1-based; 0: no place in the input
+  int64_t column;  // 1-based, in characters of the line
+};
+constexpr Place no_place{0, 0};
+constexpr Place at_current_char{-1, 0};  // the character last read, found by the entry
+
 // The value the stop routine unwinds with. The entry of the run catches it,
 // closes the files, prints the console line and returns the exit status.
 struct Stop {
   int code;      // the stop site, printed in parentheses
   int message;   // index into message_table
-  int64_t line;  // line_number when the stop was raised
+  int64_t line;  // line_number when the stop was raised: the console line's
+  Place place;   // what caused it, for standard error: FILE:LINE:COLUMN: error: MESSAGE
 };
 
 // Ends the run: never returns. Code 4 with message 0 is the successful end.
+// The stop's place is the character last read.
 [[noreturn]] void fatal_error(int code, int message);
+
+// The same, caused by what stands at `place` (an opening bracket, a word).
+[[noreturn]] void fatal_error_at(int code, int message, Place place);
 
 // Indices into the message table. ORDER MESSAGES: keep in step with
 // message_table in src/diagnostics/messages.cc.
@@ -88,6 +102,9 @@ void console_put_int(int64_t value);
 // "kestrin: TEXT" and a line end.
 void report_problem(const std::string& text);
 
+// TEXT as it stands, and a line end.
+void report_line(const std::string& text);
+
 // "kestrin: NAME: " and the system's reason for `error_number` (an errno).
 void report_file_problem(const char* name, int error_number);
 
@@ -127,6 +144,7 @@ struct Diagnostic {
   int64_t column;    // 1-based, in characters of the line; 0 when not known
   int code;          // the stop's code; for a warning, its WarningKind
   std::string text;  // the message: the stop's message text or the warning's text
+  std::string file;  // the file the place is in when it is not the document (a verbatim file)
 };
 
 // What the diagnostics keep for one run (a part of the run record).

@@ -35,7 +35,21 @@ void input_open_memory(const unsigned char* text, size_t size);
 void input_close();
 
 // Refills the input window; the next byte, or -1 at the end of the file.
+// The last input_history bytes of the window stay in memory before it.
 int input_refill();
+constexpr size_t input_history = 16;
+
+// --- Places (src/input/places.cc) -----------------------------------------------
+
+// The place of the character last delivered (current_char).
+Place current_place();
+
+// The place of the input byte at `at`, still in memory, on input line `line`.
+Place place_of_byte(const unsigned char* at, int64_t line);
+
+// Moves the last `keep` bytes of the window to `into` before the window is
+// refilled, counting the characters of the line in progress that leave memory.
+void input_keep_history(InputStream& in, size_t keep, unsigned char* into);
 
 inline int input_read_byte() {
   InputStream& in = run.input_file;

@@ -80,7 +80,24 @@ struct InputStream {
   const unsigned char* next;  // next unread byte
   const unsigned char* end;   // one past the last byte in the window
   bool high_bytes;  // the window holds a byte beyond ASCII (tested while looking for UTF-8)
+  // Places are found from the bytes still in memory (src/input/places.cc):
+  // the window and a few bytes kept before it when it is refilled.
+  const unsigned char* start;  // the first byte still in memory
+  int64_t start_offset;        // its offset in the input
+  int64_t line_carry;          // characters of its line before `start`
+  int64_t cached_offset;       // the last place found: offset, line and column
+  int64_t cached_line, cached_column;
   unsigned char buffer[io_buffer_size];  // the window over the file
+};
+
+// The places of what a command group has read so far, for the stops it
+// causes: set as each is read, from the bytes still in memory.
+struct ReadPlaces {
+  Place group;    // the "<" of the command group
+  Place command;  // the command word
+  Place word;     // the start of the last word or number read
+  Place block;    // the "[" or "{" of the block or bracketed text being read
+  Place comment;  // the "*" that opened the comment being skipped
 };
 
 // The output file behind one large buffer; every byte of it passes
@@ -142,6 +159,7 @@ struct RunState {
   int previous_char;        // current_char before the latest advance
   int64_t line_number = 1;  // counts line feeds as they are read
   int in_command;           // between a "<" and a ">" token
+  ReadPlaces places;        // what the stops of a group or block point at
   int utf8;                 // the input is read as UTF-8 (<encoding utf8>)
   int32_t utf8_checks =
       utf8_check_count;  // high bytes of page text still to test for undeclared UTF-8
@@ -220,6 +238,7 @@ struct RunState {
   // src/navigation/annotations.cc).
   int32_t annot_store[annot_store_room];
   int32_t annot_store_length;
+  Place annot_place[annot_store_room];  // where a page or sound number of the store was read
   int32_t annotation_start[max_annot];  // store index of each record
   int32_t annotation_count;
   int32_t page_first_annotation;  // index of the page's first annotation

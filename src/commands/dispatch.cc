@@ -36,6 +36,7 @@ void run_command_group() {
   for (;;) {
     // A word that ends right at ">" (after a comment) closes the group unrun.
     if (read_word(word) == tok_close_angle) return;
+    run.places.command = run.places.word;
     const Command* found = nullptr;
     for (const Command& command : command_table) {
       if (words_equal(word, command.word)) {
@@ -45,7 +46,7 @@ void run_command_group() {
     }
     if (!found) {
       console_put_text(word);
-      fatal_error(44, msg_unknown_command);
+      fatal_error_at(44, msg_unknown_command, run.places.command);
     }
     found->handler();
   }

@@ -25,6 +25,8 @@ void put_diagnostic(const std::string& line) {
 
 void report_problem(const std::string& text) { put_diagnostic("kestrin: " + text + "\n"); }
 
+void report_line(const std::string& text) { put_diagnostic(text + "\n"); }
+
 void report_file_problem(const char* name, int error_number) {
   report_problem(std::string(name) + ": " + std::strerror(error_number));
 }
@@ -32,7 +34,7 @@ void report_file_problem(const char* name, int error_number) {
 void warn(WarningKind kind, int64_t line, const std::string& text) {
   if (!run.options.warnings) return;
   if (run.host.diagnostic_list)  // every warning, also those not shown
-    run.host.diagnostic_list->push_back(Diagnostic{Diagnostic::warning, line, 0, kind, text});
+    run.host.diagnostic_list->push_back(Diagnostic{Diagnostic::warning, line, 0, kind, text, {}});
   if (++run.diagnostics.warning_count[kind] > warning_show_limit) return;
   put_diagnostic(run.diagnostics.file_name + ":" + std::to_string(line) + ": warning: " + text + "\n");
 }

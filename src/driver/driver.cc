@@ -65,18 +65,40 @@ bool names_input_file(const char* path) {
   fatal_error(4, msg_no_errors);
 }
 
+// Stops about the command line, reading the input and writing the output,
+// which no place in the input caused.
+bool stop_has_no_place(int code) {
+  for (int no_place_code : {1, 2, 3, 68, 72, 73, 75, 76})
+    if (code == no_place_code) return true;
+  return false;
+}
+
+// A stop the input caused is also written as "FILE:LINE:COLUMN: error:
+// MESSAGE" on standard error, where editors find it; the host's list gets
+// every stop as a record.
+void report_stop(const Stop& stop, Place place) {
+  if (place.line > 0)
+    report_line(run.diagnostics.file_name + ":" + std::to_string(place.line) + ":" +
+                std::to_string(place.column) + ": error: " + message_table[stop.message]);
+  if (run.host.diagnostic_list)
+    run.host.diagnostic_list->push_back(Diagnostic{
+        Diagnostic::error, place.line, place.column, stop.code, message_table[stop.message], {}});
+}
+
 // Closes the files and prints the console line; returns the exit status. The
 // output is kept only when the run succeeded.
 int finish_run(Stop stop) {
+  Place place = stop.place;
+  if (place.line < 0) place = run.input_ended ? no_place : current_place();
   input_close();
   finish_warnings();
   bool success = stop.message == msg_no_errors;
-  if (!output_close(success) && success) stop = Stop{72, msg_cant_write_output, run.line_number};
+  if (!output_close(success) && success)
+    stop = Stop{72, msg_cant_write_output, run.line_number, no_place};
   if (stop.code == 72 && run.output_file.error_number != 0)
     report_file_problem(run.output_file.name.c_str(), run.output_file.error_number);
-  if (run.host.diagnostic_list && stop.message != msg_no_errors)
-    run.host.diagnostic_list->push_back(
-        Diagnostic{Diagnostic::error, stop.line, 0, stop.code, message_table[stop.message]});
+  if (stop.message != msg_no_errors)
+    report_stop(stop, stop_has_no_place(stop.code) ? no_place : place);
   console_put_text("\n");
   if (stop.message != msg_no_errors) {
     console_put_text("error in line ");

@@ -75,19 +75,20 @@ int read_word(char* word) {
       word[0] = 0;
       return t;
     }
-    if (t == tok_end) fatal_error(62, msg_unexpected_end);
+    if (t == tok_end) fatal_error_at(62, msg_unexpected_end, run.places.group);
   } while (t <= ' ');
+  run.places.word = current_place();
   int length = 0;
   for (;;) {
     if (t >= tok_unicode) {  // a character read as UTF-8: its bytes as written
       unsigned char bytes[4];
       int count = put_utf8(t - tok_unicode, bytes);
       for (int i = 0; i < count; ++i) {
-        if (length == max_sting) fatal_error(58, msg_string_too_long);
+        if (length == max_sting) fatal_error_at(58, msg_string_too_long, run.places.word);
         word[length++] = static_cast<char>(bytes[i]);
       }
     } else {
-      if (length == max_sting) fatal_error(58, msg_string_too_long);
+      if (length == max_sting) fatal_error_at(58, msg_string_too_long, run.places.word);
       word[length++] = static_cast<char>(t);
     }
     t = next_token();
@@ -103,8 +104,9 @@ int32_t read_number() {
   do {
     t = next_token();
     if (t >= 256) fatal_error(59, msg_error_reading_number);
-    if (t == tok_end) fatal_error(63, msg_unexpected_end);
+    if (t == tok_end) fatal_error_at(63, msg_unexpected_end, run.places.group);
   } while (t <= ' ');
+  run.places.word = current_place();
   int32_t sign = 1;
   if (t == '-') {
     sign = -1;

@@ -391,6 +391,7 @@ void compose_page() {
         break;
       case tok_open_angle:
         show_held_word();
+        run.places.group = current_place();
         run_command_group();
         break;
       default:

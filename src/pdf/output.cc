@@ -113,11 +113,11 @@ std::FILE* open_external_file(const char* path, int open_code) {
   if (run.output_file.file && (file ? id == run.output_file.id : output_would_replace(path))) {
     if (file) std::fclose(file);
     report_problem(std::string(path) + ": is the output file");
-    fatal_error(71, msg_output_is_input);
+    fatal_error_at(71, msg_output_is_input, run.places.word);
   }
   if (!file) {
     report_file_problem(path, open_error);
-    fatal_error(open_code, msg_cant_open_external);
+    fatal_error_at(open_code, msg_cant_open_external, run.places.word);
   }
   std::snprintf(run.external_name, sizeof run.external_name, "%s", path);
   return file;
@@ -126,7 +126,7 @@ std::FILE* open_external_file(const char* path, int open_code) {
 void check_external_read(std::FILE* file) {
   if (!std::ferror(file)) return;
   report_file_problem(run.external_name, errno);
-  fatal_error(74, msg_cant_read_external);
+  fatal_error_at(74, msg_cant_read_external, run.places.word);
 }
 
 int64_t copy_open_file_into_output(std::FILE* source) {
