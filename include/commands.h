@@ -18,6 +18,13 @@ void command_encoding();    // utf8 or winansi: how the input is read from here 
 void command_tabs();        // tab stop distance in columns, 0 off
 void command_wrap();        // wrapping width in columns, 0 off
 
+// Running heads and feet, and page numbers (src/commands/running.cc).
+void command_head();        // left|centre|right font size [text], or off
+void command_foot();        // the same at the bottom of the page
+void command_margins();     // left right top bottom: where heads and feet stand
+void command_pagenumber();  // the number the page carries
+void command_bare();        // the page shows no head or foot
+
 // Pictures on the current page.
 void command_pict();       // picture: listed in the page's resources
 void command_pict_plus();  // picture x y width height: listed and drawn

@@ -81,7 +81,10 @@ enum : int {
   msg_not_in_winansi = 42,
   msg_invalid_utf8 = 43,
   msg_value_out_of_range = 44,
-  message_count = 45,
+  msg_unknown_position = 45,
+  msg_running_text_too_long = 46,
+  msg_too_many_running = 47,
+  message_count = 48,
 };
 
 // ORDER MESSAGES: indexed by the msg_ constants above.

@@ -19,6 +19,16 @@ void close_content_stream();  // endstream and the length object
 void copy_raw_block();        // "[...]" into the text object
 void copy_deferred_block();   // "{...}" outside the text object
 
+// Running heads and feet (src/page/running.cc). As the page's stream opens:
+// its number, and the heads and feet drawn. The index + 1 of the set of
+// lines the page draws late in a form of its own, 0 for none. The forms, in
+// the document tail, and the catalogue's /PageLabels when numbers are not
+// 1, 2, 3, ...
+void running_begin_page();
+int32_t running_form_of_page();
+void write_running_forms();
+void write_page_labels();
+
 // Composes one page's content stream from the input; sets input_ended when
 // the page ended at the end of input.
 void compose_page();

@@ -89,6 +89,12 @@ bool flate_active();
 void flate_write_buffer();  // the channel's buffer into the compressor
 void flate_abandon();       // a stop while a stream is open
 
+// Compresses a small stream held in memory (at most io_buffer_size bytes),
+// whose dictionary gives its length directly; the bytes stay valid until the
+// next compression.
+const unsigned char* flate_compress_small(const unsigned char* data, size_t size,
+                                          size_t* compressed);
+
 // Bytes unchanged, in bulk; resets the newline memory.
 void emit_raw_bytes(const unsigned char* data, size_t size);
 

@@ -41,6 +41,10 @@ constexpr int max_tabs = 32;          // the widest tab stop distance
 constexpr int min_wrap = 10;          // the narrowest wrapping width
 constexpr int max_wrap = 1000;        // the widest wrapping width
 constexpr int utf8_check_count = 16;  // high bytes tested for undeclared UTF-8
+constexpr int running_slots = 6;      // head left, centre, right; foot left, centre, right
+constexpr int max_running_text = 256;      // bytes of one head or foot as written
+constexpr int max_running = 256;           // different sets of heads and feet that use %n
+constexpr int running_pool_size = 1 << 15;  // their texts
 
 // Choices made on the command line, before the file names. The defaults are
 // the language's own behaviour.
@@ -144,6 +148,46 @@ struct TextLayout {
   double leading;
 };
 
+// Running heads and feet (src/commands/running.cc, src/page/running.cc):
+// one line of text in each slot, drawn on every page as its stream opens.
+struct RunningSlot {
+  int32_t font;    // 1 .. 14; 0: the slot is empty
+  int32_t size;    // points
+  int32_t length;  // bytes of text
+  unsigned char text[max_running_text];  // as written: %p, %n, %f and %% stand for values
+};
+
+// The lines of a page that show %n, the number of the last page, which is
+// known only at the end: they are drawn in a form of the page's own, written
+// after the last page from the set that was in force.
+struct RunningSet {
+  int32_t font[running_slots], size[running_slots];  // font 0: no late line in the slot
+  int32_t offset[running_slots], length[running_slots];  // text in RunningState::pool
+  int32_t left, right, top, bottom;
+};
+
+struct RunningState {
+  RunningSlot slot[running_slots];
+  int32_t left = 25, right = 25;  // the lines' distance from the paper's edges
+  int32_t top = 16, bottom = 16;  // the head's baseline below the top, the foot's above the bottom
+  int32_t version;                // raised by every change of the lines or their place
+  int32_t set_version = -1;       // the version sets[set_count - 1] was taken from
+  int32_t set_count;
+  RunningSet sets[max_running];
+  unsigned char pool[running_pool_size];  // texts of the sets
+  int32_t pool_length;
+  int32_t next_number = 1;  // the number the next page to begin carries
+  int32_t bare_page = -1;   // index of the page that shows no head or foot
+  // Per page, by index: the printed number, the set drawn late (0: none, else
+  // its index + 1) and the number of the form that draws it.
+  int32_t page_number[max_page];
+  int32_t page_set[max_page];
+  int32_t page_form[max_page];
+  // Page label ranges for /PageLabels: the first page of each and its number.
+  int32_t label_count;
+  int32_t label_page[max_page];
+};
+
 struct RunState {
   // Driver.
   RunOptions options;                     // from the command line
@@ -212,6 +256,8 @@ struct RunState {
   int32_t page_image_use[max_placeable];  // image object to list, 0: none
   int32_t page_image_low;                 // lowest picture listed on the page
   int32_t page_image_high;                // one past the highest (0: none listed)
+
+  RunningState running;  // heads, feet and page numbers
 
   // Settings.
   int32_t paper_width = 595;    // points

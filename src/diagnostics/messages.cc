@@ -49,4 +49,7 @@ const char* const message_table[message_count] = {
     "character not in the winansi encoding",
     "invalid utf-8 in input file",
     "number out of range",
+    "unknown position (use left, centre, right or off)",
+    "head or foot text too long (increase max_running_text)",
+    "too many heads and feet with %n (increase max_running)",
 };

@@ -28,6 +28,7 @@ void open_content_stream() {
   run.page_action_count = 0;
   run.lines_on_page = 0;
   run.pre_text_unknown = 0;
+  running_begin_page();
 }
 
 // The default text state: Courier 12 points, 12 points of leading, the first
