@@ -25,6 +25,10 @@ void command_margins();     // left right top bottom: where heads and feet stand
 void command_pagenumber();  // the number the page carries
 void command_bare();        // the page shows no head or foot
 
+// Verbatim files (src/commands/verbatim.cc).
+void command_verbatim();       // file: its text as page text, nothing in it markup
+void command_verbatim_plus();  // the same with its lines numbered
+
 // Pictures on the current page.
 void command_pict();       // picture: listed in the page's resources
 void command_pict_plus();  // picture x y width height: listed and drawn

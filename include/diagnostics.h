@@ -84,7 +84,8 @@ enum : int {
   msg_unknown_position = 45,
   msg_running_text_too_long = 46,
   msg_too_many_running = 47,
-  message_count = 48,
+  msg_verbatim_twice = 48,
+  message_count = 49,
 };
 
 // ORDER MESSAGES: indexed by the msg_ constants above.
@@ -154,5 +155,6 @@ struct Diagnostic {
 struct DiagnosticsState {
   std::FILE* console_file = stdout;             // stdout unless the PDF is written there
   std::string file_name;                        // the input as warnings name it, "<stdin>" for -
+  std::string place_file;  // the file places are in when it is not the input (a verbatim file)
   int64_t warning_count[warning_kind_count]{};  // warnings of each kind, shown or not
 };

@@ -126,8 +126,16 @@ inline int64_t current_input_line() {
 }
 
 // The next token: tok_end, a character value 0..511, a bracket token, or a
-// character read as UTF-8 (tok_unicode and above).
+// character read as UTF-8 (tok_unicode and above). In plain text every
+// character is one, escapes and brackets included.
 int next_token();
+
+// --- Verbatim files (src/input/verbatim.cc) -------------------------------------
+
+// The file opened by a verbatim command is read from here on as plain text,
+// in place of the document; at its end the document's reading goes on.
+void begin_verbatim();
+void end_verbatim();
 
 // Whether a token is a bracket, or an escape beyond 255 that reads like one.
 inline bool is_bracket_token(int t) { return t >= 256 && t < tok_unicode; }

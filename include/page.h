@@ -29,6 +29,15 @@ int32_t running_form_of_page();
 void write_running_forms();
 void write_page_labels();
 
+// Listings (src/page/listing.cc): the layout of --plain, set before the
+// first page; line numbers, from the width of a digit in the text state's
+// font (start_numbering, for verbatim+) and shown before each line; the
+// move to the second column.
+void set_up_listing();
+void start_numbering();
+void show_line_number();
+void break_column();
+
 // Composes one page's content stream from the input; sets input_ended when
 // the page ended at the end of input.
 void compose_page();
@@ -100,6 +109,12 @@ void block_check_end(BlockCheck* check, BlockPlace place, int64_t first_line);
 
 // The page's text object opened: the layout from the initial text state.
 void layout_begin_page();
+
+// The text layout the initial text state sets up (the default or inittext's).
+TextLayout initial_text_layout();
+
+// The text line moved by (dx, dy) points, as a Td of the page text does.
+void layout_move_line(double dx, double dy);
 
 // Out of line, called when the page text crosses a limit.
 void note_below_page();

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "run_state.h"
 
@@ -102,6 +103,10 @@ void emit_text(const char* text);
 void emit_int(int64_t value);    // decimal, "-" first when negative
 void emit_int10(int64_t value);  // at least ten digits with leading zeros
 void emit_reference(int32_t object);  // "N 0 R"
+
+// A length in thousandths of a point as PDF writes it: up to three decimals,
+// no trailing zeros ("297.5", "-12", "0.025").
+std::string points_text(int64_t milli);
 
 // Closes an external file when its reader leaves, normally or by a stop.
 struct FileCloser {

@@ -46,12 +46,25 @@ constexpr int max_running_text = 256;      // bytes of one head or foot as writt
 constexpr int max_running = 256;           // different sets of heads and feet that use %n
 constexpr int running_pool_size = 1 << 15;  // their texts
 
+// --plain: the input is a listing, nothing in it is markup; its layout
+// (src/page/listing.cc) follows these.
+struct ListingOptions {
+  bool plain = false;                         // --plain
+  int font = 1;                               // --font: /F1 .. /F14, not Symbol or ZapfDingbats
+  int size_tenths = 0;                        // --size, tenths of a point; 0: the default
+  int paper_width = 595, paper_height = 842;  // --paper, points
+  bool line_numbers = false;                  // --line-numbers
+  int columns = 1;                            // --columns: 1 or 2
+};
+
 // Choices made on the command line, before the file names. The defaults are
 // the language's own behaviour.
 struct RunOptions {
   bool compress = false;            // -z: Flate streams that are not compressed yet
   bool warnings = true;             // -w turns the warnings off
   bool warnings_as_errors = false;  // any warning stops the run at the end
+  bool utf8 = false;                // --encoding utf8: the input is read as UTF-8 from its start
+  ListingOptions listing;
 };
 
 // What the program that runs the compiler (the command line, the tests, the
@@ -188,6 +201,19 @@ struct RunningState {
   int32_t label_page[max_page];
 };
 
+// A verbatim file being read in place of the document, and what the
+// document's reading is to go on from (src/input/verbatim.cc).
+struct VerbatimState {
+  std::FILE* pending;              // opened by the command, read when its group ends
+  bool pending_numbered;           // verbatim+: its lines are numbered
+  bool active;                     // the input is the verbatim file
+  InputStream document;            // the document's input meanwhile
+  int current_char, lookahead_char, previous_char;  // the document's window
+  int64_t line_number;             // the document's line count
+  int64_t command_line;            // the verbatim command's line, for the console
+  char name[max_sting + 1];        // the file, as the command names it
+};
+
 struct RunState {
   // Driver.
   RunOptions options;                     // from the command line
@@ -205,6 +231,8 @@ struct RunState {
   int in_command;           // between a "<" and a ">" token
   ReadPlaces places;        // what the stops of a group or block point at
   int utf8;                 // the input is read as UTF-8 (<encoding utf8>)
+  int plain_text;           // nothing read is markup: --plain, or a verbatim file
+  VerbatimState verbatim;   // a verbatim file read in place of the document
   int32_t utf8_checks =
       utf8_check_count;  // high bytes of page text still to test for undeclared UTF-8
 
@@ -246,6 +274,15 @@ struct RunState {
   int32_t tab_width;                  // a tab advances to the next multiple
   int32_t wrap_width;                 // longer lines continue on the next
   int32_t column;                     // characters of page text on the line
+  // Listings (src/page/listing.cc): line numbers in the margin before each
+  // line of plain text, and a second column on the page.
+  int numbering;                  // the lines being read are numbered
+  int number_pending;             // the current line's number is still to be shown
+  int64_t listing_line;           // the number it shows
+  int64_t digit_milli;            // the width of a digit, thousandths of a point
+  int grey_numbers;               // --plain draws them grey
+  int32_t column_lines;           // lines of the first of two columns, else 0
+  int64_t column_move_milli[2];   // from the first column's last line to the second's first
   int after_blank;                    // a blank on this line precedes held_word
   int32_t held_length;                // characters held in held_word
   unsigned char held_word[max_wrap];  // the word being wrapped, not yet shown

@@ -16,32 +16,24 @@ struct Command {
   void (*handler)();
 };
 
+// clang-format off
 const Command command_table[] = {
-    {"jpg", command_jpg},
-    {"jpg+", command_jpg_plus},
-    {"gif", command_gif},
-    {"sound", command_sound},
-    {"paper", command_paper},
-    {"rotate", command_rotate},
-    {"inittext", command_inittext},
-    {"lines", command_lines},
-    {"pict", command_pict},
-    {"pict+", command_pict_plus},
-    {"outline", command_outline},
-    {"fullscreen", command_fullscreen},
-    {"text", command_text},
-    {"link", command_link},
-    {"action", command_action},
-    {"encoding", command_encoding},
-    {"tabs", command_tabs},
-    {"wrap", command_wrap},
-    {"image", command_image},
-    {"head", command_head},
-    {"foot", command_foot},
-    {"margins", command_margins},
+    {"jpg", command_jpg},           {"jpg+", command_jpg_plus},
+    {"gif", command_gif},           {"sound", command_sound},
+    {"paper", command_paper},       {"rotate", command_rotate},
+    {"inittext", command_inittext}, {"lines", command_lines},
+    {"pict", command_pict},         {"pict+", command_pict_plus},
+    {"outline", command_outline},   {"fullscreen", command_fullscreen},
+    {"text", command_text},         {"link", command_link},
+    {"action", command_action},     {"encoding", command_encoding},
+    {"tabs", command_tabs},         {"wrap", command_wrap},
+    {"image", command_image},       {"head", command_head},
+    {"foot", command_foot},         {"margins", command_margins},
+    {"bare", command_bare},         {"verbatim", command_verbatim},
+    {"verbatim+", command_verbatim_plus},
     {"pagenumber", command_pagenumber},
-    {"bare", command_bare},
 };
+// clang-format on
 
 }  // namespace
 

@@ -52,4 +52,5 @@ const char* const message_table[message_count] = {
     "unknown position (use left, centre, right or off)",
     "head or foot text too long (increase max_running_text)",
     "too many heads and feet with %n (increase max_running)",
+    "one verbatim file per command group",
 };

@@ -34,9 +34,12 @@ void report_file_problem(const char* name, int error_number) {
 void warn(WarningKind kind, int64_t line, const std::string& text) {
   if (!run.options.warnings) return;
   if (run.host.diagnostic_list)  // every warning, also those not shown
-    run.host.diagnostic_list->push_back(Diagnostic{Diagnostic::warning, line, 0, kind, text, {}});
+    run.host.diagnostic_list->push_back(
+        Diagnostic{Diagnostic::warning, line, 0, kind, text, run.diagnostics.place_file});
   if (++run.diagnostics.warning_count[kind] > warning_show_limit) return;
-  put_diagnostic(run.diagnostics.file_name + ":" + std::to_string(line) + ": warning: " + text + "\n");
+  const DiagnosticsState& d = run.diagnostics;
+  put_diagnostic((d.place_file.empty() ? d.file_name : d.place_file) + ":" + std::to_string(line) +
+                 ": warning: " + text + "\n");
 }
 
 int64_t warnings_so_far() {

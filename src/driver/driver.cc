@@ -48,6 +48,7 @@ bool names_input_file(const char* path) {
 
 // Everything after the input is attached; ends in the stop, never returns.
 [[noreturn]] void compile(const char* output_path) {
+  if (run.options.utf8) run.utf8 = 1, run.utf8_checks = 0;  // --encoding utf8
   skip_byte_order_mark();
   next_char();  // prime the lookahead; the output does not exist yet
   if (names_input_file(output_path)) fatal_error(68, msg_output_is_input);
@@ -57,6 +58,7 @@ bool names_input_file(const char* path) {
     fatal_error(3, msg_cant_open_output);
   }
   emit_text(file_header);
+  if (run.options.listing.plain) set_up_listing();
   run_document();
   if (run.options.warnings_as_errors && warnings_so_far() > 0)
     fatal_error(76, msg_warnings_as_errors);
@@ -77,12 +79,15 @@ bool stop_has_no_place(int code) {
 // MESSAGE" on standard error, where editors find it; the host's list gets
 // every stop as a record.
 void report_stop(const Stop& stop, Place place) {
+  const DiagnosticsState& d = run.diagnostics;
   if (place.line > 0)
-    report_line(run.diagnostics.file_name + ":" + std::to_string(place.line) + ":" +
-                std::to_string(place.column) + ": error: " + message_table[stop.message]);
+    report_line((d.place_file.empty() ? d.file_name : d.place_file) + ":" +
+                std::to_string(place.line) + ":" + std::to_string(place.column) +
+                ": error: " + message_table[stop.message]);
   if (run.host.diagnostic_list)
-    run.host.diagnostic_list->push_back(Diagnostic{
-        Diagnostic::error, place.line, place.column, stop.code, message_table[stop.message], {}});
+    run.host.diagnostic_list->push_back(Diagnostic{Diagnostic::error, place.line, place.column,
+                                                   stop.code, message_table[stop.message],
+                                                   d.place_file});
 }
 
 // Closes the files and prints the console line; returns the exit status. The
@@ -149,6 +154,7 @@ int run_kestrin(int argc, const char* const* argv, const RunHost& host) {
       if (line.unknown)
         report_problem(std::string("unknown option ") + line.unknown +
                        " (kestrin --help lists them)");
+      if (!line.problem.empty()) report_problem(line.problem);
       fatal_error(1, msg_usage);
     }
     // The console text must not mix with a PDF written to standard output.

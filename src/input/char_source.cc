@@ -83,6 +83,11 @@ void input_open_memory(const unsigned char* text, size_t size) {
 }
 
 void input_close() {
+  VerbatimState& v = run.verbatim;
+  if (v.pending) std::fclose(v.pending);
+  v.pending = nullptr;
+  if (v.active && v.document.file) std::fclose(v.document.file);  // the verbatim file is `in`
+  v.active = false;
   InputStream& in = run.input_file;
   if (in.file) std::fclose(in.file);
   in.file = nullptr;

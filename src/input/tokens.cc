@@ -43,6 +43,12 @@ int read_escape() {
 }  // namespace
 
 int next_token() {
+  if (run.plain_text) {  // every character, and the end of a verbatim file
+    int ch = next_char();
+    if (ch != tok_end || !run.verbatim.active) return ch;
+    end_verbatim();
+    return next_token();
+  }
   if (run.lookahead_char == '>' && run.current_char != ' ') {  // blank before ">"
     run.current_char = ' ';
     return ' ';

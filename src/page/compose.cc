@@ -111,7 +111,9 @@ bool end_line() {
   emit_text("T*\n");
   run.column = 0;
   run.after_blank = 0;
-  return ++run.lines_on_page >= run.lines_per_page;
+  if (++run.lines_on_page >= run.lines_per_page) return true;
+  if (run.lines_on_page == run.column_lines) break_column();
+  return false;
 }
 
 // One character of a line that may wrap; true if a line it ended filled the
@@ -347,10 +349,13 @@ __attribute__((noinline)) void show_plain_run_of() {
 }
 
 // Plain runs are left to the token reader inside commands (comments), under
-// tabs and wrapping (columns), and for high bytes while they are read as
-// UTF-8 or tested for undeclared UTF-8.
+// tabs and wrapping (columns), in plain text (no markup, numbered lines),
+// and for high bytes while they are read as UTF-8 or tested for undeclared
+// UTF-8.
 void show_plain_run() {
-  if (run.in_command || !run.host.text_in_runs || run.tab_width != 0 || run.wrap_width != 0) return;
+  if (run.in_command || !run.host.text_in_runs || run.tab_width != 0 || run.wrap_width != 0 ||
+      run.plain_text)
+    return;
   if (run.utf8 || (run.utf8_checks > 0 && run.input_file.high_bytes))
     show_plain_run_of<true>();
   else
@@ -370,7 +375,9 @@ void compose_page() {
         run.input_ended = 1;
         return;
       case '\n':
+        if (run.number_pending) show_line_number();
         show_held_word();
+        run.number_pending = run.numbering;  // the next line's
         if (!end_line()) break;
         close_content_stream();  // the page is full
         return;
@@ -393,8 +400,14 @@ void compose_page() {
         show_held_word();
         run.places.group = current_place();
         run_command_group();
+        if (run.verbatim.pending) {
+          bool numbered = run.verbatim.pending_numbered;
+          begin_verbatim();
+          if (numbered) start_numbering();
+        }
         break;
       default:
+        if (run.number_pending) show_line_number();
         if (show_char(t)) {
           close_content_stream();  // wrapping filled the page
           return;

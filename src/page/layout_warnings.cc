@@ -285,6 +285,26 @@ void analyse_text_state(const unsigned char* bytes, size_t size, int64_t first_l
 
 }  // namespace
 
+TextLayout initial_text_layout() {
+  if (!run.inittext_set)
+    return TextLayout{true, true, true, 1, 12, 25, run.paper_height - 31.0, 12};
+  if (!run.inittext_layout_ready) {  // read with warnings off: read now, silently
+    const unsigned char* text = run.inittext_buffer;
+    analyse_text_state(text, std::strlen(reinterpret_cast<const char*>(text)), 0, false);
+  }
+  return run.inittext_layout;
+}
+
+void layout_move_line(double dx, double dy) {
+  if (!warnings_wanted()) return;
+  TextLayout& layout = run.page_layout;
+  layout.y -= (run.lines_on_page - run.layout_lines) * layout.leading;
+  run.layout_lines = run.lines_on_page;
+  layout.x += dx;
+  layout.y += dy;
+  refresh_limits();
+}
+
 void layout_begin_page() {
   run.line_width = 0;
   run.below_page_warned = 0;

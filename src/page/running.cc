@@ -79,19 +79,6 @@ std::string expand(const unsigned char* text, int32_t length, int32_t number, in
   return out;
 }
 
-// A length in thousandths of a point, written with up to three decimals.
-std::string points(int64_t milli) {
-  std::string out = milli < 0 ? "-" : "";
-  uint64_t magnitude = milli < 0 ? 0 - static_cast<uint64_t>(milli) : static_cast<uint64_t>(milli);
-  out += std::to_string(magnitude / 1000);
-  if (uint64_t fraction = magnitude % 1000) {
-    std::string digits = std::to_string(1000 + fraction).substr(1);
-    digits.erase(digits.find_last_not_of('0') + 1);
-    out += "." + digits;
-  }
-  return out;
-}
-
 // The operators that draw one line of slot `slot`; inside a form they need
 // no q and Q of their own.
 std::string line_operators(int slot, int32_t font, int32_t size, const std::string& text,
@@ -109,8 +96,8 @@ std::string line_operators(int slot, int32_t font, int32_t size, const std::stri
   }
   int64_t y = slot < 3 ? (paper_height - top) * 1000 : int64_t{bottom} * 1000;
   std::string out = framed ? "q BT /F" : "BT /F";
-  out += std::to_string(font) + " " + std::to_string(size) + " Tf " + points(x) + " " + points(y) +
-         " Td (";
+  out += std::to_string(font) + " " + std::to_string(size) + " Tf " + points_text(x) + " " +
+         points_text(y) + " Td (";
   for (unsigned char byte : text) {
     if (byte == '(' || byte == ')' || byte == '\\') out += '\\';
     if (byte == 0) {

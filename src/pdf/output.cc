@@ -101,6 +101,17 @@ static void emit_formatted(int64_t value, int min_digits) {
 void emit_int(int64_t value) { emit_formatted(value, 1); }
 void emit_int10(int64_t value) { emit_formatted(value, 10); }
 
+std::string points_text(int64_t milli) {
+  uint64_t magnitude = milli < 0 ? 0 - static_cast<uint64_t>(milli) : static_cast<uint64_t>(milli);
+  std::string out = (milli < 0 ? "-" : "") + std::to_string(magnitude / 1000);
+  if (uint64_t fraction = magnitude % 1000) {
+    std::string digits = std::to_string(1000 + fraction).substr(1);
+    digits.erase(digits.find_last_not_of('0') + 1);
+    out += "." + digits;
+  }
+  return out;
+}
+
 void emit_reference(int32_t object) {
   emit_int(object);
   emit_text(" 0 R");
