@@ -17,6 +17,7 @@ void command_fullscreen();  // seconds per page; 0: full screen without timer
 void command_encoding();    // utf8 or winansi: how the input is read from here on
 void command_tabs();        // tab stop distance in columns, 0 off
 void command_wrap();        // wrapping width in columns, 0 off
+void command_transition();  // style seconds [direction]: how the pages come on
 
 // Running heads and feet, and page numbers (src/commands/running.cc).
 void command_head();        // left|centre|right font size [text], or off

@@ -85,7 +85,9 @@ enum : int {
   msg_running_text_too_long = 46,
   msg_too_many_running = 47,
   msg_verbatim_twice = 48,
-  message_count = 49,
+  msg_unknown_transition = 49,
+  msg_unknown_transition_word = 50,
+  message_count = 51,
 };
 
 // ORDER MESSAGES: indexed by the msg_ constants above.

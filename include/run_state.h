@@ -301,6 +301,7 @@ struct RunState {
   int32_t paper_height = 842;   // points
   int32_t rotate;               // degrees, written when not 0
   int32_t fullscreen_duration;  // 0 off, >0 seconds per page, -1 no timer
+  char transition[64];          // the pages' /Trans dictionary; empty: none
 
   // Registered media.
   int32_t image_object[max_pict];   // image XObject number, 0: none

@@ -32,6 +32,7 @@ const Command command_table[] = {
     {"bare", command_bare},         {"verbatim", command_verbatim},
     {"verbatim+", command_verbatim_plus},
     {"pagenumber", command_pagenumber},
+    {"transition", command_transition},
 };
 // clang-format on
 

@@ -53,4 +53,6 @@ const char* const message_table[message_count] = {
     "head or foot text too long (increase max_running_text)",
     "too many heads and feet with %n (increase max_running)",
     "one verbatim file per command group",
+    "unknown transition (use dissolve, wipe, split, blinds, box, glitter or none)",
+    "unknown direction or motion of the transition",
 };

@@ -68,6 +68,10 @@ void write_page_object() {
     emit_text("\n/Dur ");
     emit_int(run.fullscreen_duration);
   }
+  if (run.transition[0]) {
+    emit_text("\n/Trans ");
+    emit_text(run.transition);
+  }
   emit_text("\n/MediaBox [0 0 ");
   emit_int(run.paper_width);
   emit_text(" ");
