@@ -126,6 +126,9 @@ enum WarningKind : int {
   warn_undeclared_utf8,    // UTF-8 text in a document read as Windows-1252
   warn_media_kind,         // a picture file of another kind than its command reads
   warn_arithmetic_jpeg,    // an arithmetic-coded JPEG
+  warn_vanished_line,      // an empty line whose line end touches a bracket or group
+  warn_short_page,         // pages end well above the bottom: lines does not follow the leading
+  warn_fill_colour_text,   // page text in the fill colour a { } block set for its shapes
   warning_kind_count,
 };
 

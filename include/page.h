@@ -118,6 +118,7 @@ void layout_move_line(double dx, double dy);
 
 // Out of line, called when the page text crosses a limit.
 void note_below_page();
+void note_page_full();  // the page ended because its lines were used up
 void note_wide_line(int64_t width, int64_t line);
 void note_control_character(int byte, int64_t line);
 void note_stray_closer(int token);

@@ -159,6 +159,7 @@ struct TextLayout {
   double size;          // font size
   double x, y;          // start of the line at layout_lines (baseline)
   double leading;
+  bool colour_set;  // a colour or render mode for the text was chosen (or may have been)
 };
 
 // Running heads and feet (src/commands/running.cc, src/page/running.cc):
@@ -269,6 +270,7 @@ struct RunState {
   int32_t deferred_length;                       // bytes in deferred_buffer
   int32_t lines_on_page;                         // line feeds written on this page
   int32_t lines_per_page;                        // 0: derived from the paper height
+  int lines_derived;                             // lines_per_page came from the paper height
 
   // Line layout of page text: tabs and wrapping (0: off).
   int32_t tab_width;                  // a tab advances to the next multiple
@@ -343,6 +345,14 @@ struct RunState {
   int32_t fixed_char_width;              // width of every byte when width_table is null
   const uint16_t* width_table;           // widths of a proportional font, by byte
   int64_t control_warned_line;           // input line of the last control character warning
+  int short_page_warned;                 // the short page has had its warning
+  // A non-black colour that a "{" block before the page's text set and
+  // filled shapes with, which the text will be drawn in: its operator as
+  // written and the block's line; checked at the first character shown.
+  char pre_text_colour[80];  // the non-black colour a "{" block before the text set, or ""
+  char fill_colour[80];
+  int64_t fill_colour_line;
+  int fill_colour_check;                 // the check waits for the first character
   std::vector<unsigned char> block_storage;  // the collector's bytes; room grows as needed
   BlockCheck block_check;                    // the block being read
 };

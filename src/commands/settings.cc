@@ -19,7 +19,10 @@ void command_paper() {
 
 void command_rotate() { run.rotate = read_number(); }
 
-void command_lines() { run.lines_per_page = read_number(); }
+void command_lines() {
+  run.lines_per_page = read_number();
+  run.lines_derived = 0;
+}
 
 // A positive value is the page duration in seconds; any other non-zero value
 // is full screen without a duration (-1); 0 asks for the latter too.

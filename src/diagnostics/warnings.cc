@@ -12,6 +12,7 @@ const char* const kind_name[warning_kind_count] = {
     "text below the page", "line wider than the page", "font name",
     "unknown operator",    "control character",        "unescaped bracket",
     "undeclared utf-8",    "picture file kind",        "arithmetic-coded jpeg",
+    "vanished empty line", "short page",               "text in a fill colour",
 };
 
 void put_diagnostic(const std::string& line) {

@@ -20,6 +20,16 @@ namespace {
 
 bool is_octal_digit(int c) { return c >= '0' && c <= '7'; }
 
+// An empty line whose line end is dropped before a bracket or group does not
+// show; the author usually meant it to.
+void note_vanished_line() {
+  if (!run.options.warnings) return;
+  char opener[] = {static_cast<char>(run.lookahead_char), 0};
+  warn(warn_vanished_line, current_input_line(),
+       std::string("this empty line does not show: the line end before the '") + opener +
+           "' that follows is dropped; write \\n on the line to keep it");
+}
+
 // Drops one blank or line feed that directly follows a closing bracket.
 void drop_blank_after_closer() {
   if (run.lookahead_char == ' ' || run.lookahead_char == '\n') next_char();
@@ -56,7 +66,10 @@ int next_token() {
   int ch = next_char();
   if ((ch == ' ' || ch == '\n') && !run.in_command) {  // blank before an opener?
     int ahead = run.lookahead_char;
-    if (ahead == '[' || ahead == '{' || ahead == '<') ch = next_char();
+    if (ahead == '[' || ahead == '{' || ahead == '<') {
+      if (ch == '\n' && run.previous_char == '\n') note_vanished_line();
+      ch = next_char();
+    }
   }
   switch (ch) {
     case '[': return tok_open_bracket;

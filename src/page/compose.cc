@@ -379,6 +379,7 @@ void compose_page() {
         show_held_word();
         run.number_pending = run.numbering;  // the next line's
         if (!end_line()) break;
+        note_page_full();
         close_content_stream();  // the page is full
         return;
       case '\f':
@@ -409,6 +410,7 @@ void compose_page() {
       default:
         if (run.number_pending) show_line_number();
         if (show_char(t)) {
+          note_page_full();
           close_content_stream();  // wrapping filled the page
           return;
         }

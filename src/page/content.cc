@@ -28,6 +28,8 @@ void open_content_stream() {
   run.page_action_count = 0;
   run.lines_on_page = 0;
   run.pre_text_unknown = 0;
+  run.pre_text_colour[0] = run.fill_colour[0] = 0;
+  run.fill_colour_check = 0;
   running_begin_page();
 }
 
@@ -51,7 +53,10 @@ void open_text_object() {
     run.inittext_set = 1;
     build_default_text_state();
   }
-  if (run.lines_per_page == 0) run.lines_per_page = wrap_sub(run.paper_height, 50) / 12;
+  if (run.lines_per_page == 0) {
+    run.lines_per_page = wrap_sub(run.paper_height, 50) / 12;
+    run.lines_derived = 1;
+  }
   emit_text(reinterpret_cast<const char*>(run.inittext_buffer));
   layout_begin_page();
 }
