@@ -75,8 +75,9 @@ inline int read_raw_char() {
 }
 
 // Skips a UTF-8 byte order mark at the very start of the input when the
-// input goes on with "<encoding utf8": before the first character is read.
-void skip_byte_order_mark();
+// input goes on with "<encoding utf8", or when the command line declared
+// UTF-8: before the first character is read.
+void skip_byte_order_mark(bool declared_by_option);
 
 // --- Characters beyond ASCII ---------------------------------------------------
 

@@ -49,7 +49,7 @@ bool names_input_file(const char* path) {
 // Everything after the input is attached; ends in the stop, never returns.
 [[noreturn]] void compile(const char* output_path) {
   if (run.options.utf8) run.utf8 = 1, run.utf8_checks = 0;  // --encoding utf8
-  skip_byte_order_mark();
+  skip_byte_order_mark(run.options.utf8);
   next_char();  // prime the lookahead; the output does not exist yet
   if (names_input_file(output_path)) fatal_error(68, msg_output_is_input);
   run.output_file.name = output_path;

@@ -60,18 +60,18 @@ int read_utf8_char(int lead) {
   return tok_unicode + code_point;
 }
 
-void skip_byte_order_mark() {
+void skip_byte_order_mark(bool declared_by_option) {
   InputStream& in = run.input_file;
   if (in.next == in.end) {  // fill the window, then put the byte back
     if (input_refill() < 0) return;
     --in.next;
   }
   static const char declared[] = "\xEF\xBB\xBF<encoding utf8";
-  const size_t length = sizeof declared - 1;
+  const size_t length = declared_by_option ? 3 : sizeof declared - 1;
   if (static_cast<size_t>(in.end - in.next) <= length) return;
   if (std::memcmp(in.next, declared, length) != 0) return;
   int after = in.next[length];
-  if (after > ' ' && after != '>') return;
+  if (!declared_by_option && after > ' ' && after != '>') return;
   in.next += 3;
   in.start = in.next;  // columns do not count the mark
   in.start_offset += 3;
@@ -102,8 +102,9 @@ int winansi_byte_of_unicode(int token, int stop_code) {
                 static_cast<long long>(current_char_line()), code_point);
   report_problem(std::string(text) + std::string(reinterpret_cast<char*>(bytes), count) +
                  "\" has no winansi code, which the page fonts need");
+  Place place = current_place();
   run.line_number = current_char_line();  // the stop names the character's own line
-  fatal_error(stop_code, msg_not_in_winansi);
+  fatal_error_at(stop_code, msg_not_in_winansi, place);
 }
 
 int put_utf8(int code_point, unsigned char* out) {

@@ -159,8 +159,11 @@ void check_undeclared_utf8(int byte) {
   }
   run.utf8_checks = 0;
   warn(warn_undeclared_utf8, run.line_number,
-       "this text looks like UTF-8, read here as Windows-1252 bytes: declare it with "
-       "<encoding utf8> before it");
+       run.options.listing.plain
+           ? "this text looks like UTF-8, read here as Windows-1252 bytes: read it with "
+             "--encoding utf8"
+           : "this text looks like UTF-8, read here as Windows-1252 bytes: declare it with "
+             "<encoding utf8> before it");
 }
 
 // Shows one character of page text; true if wrapping filled the page.
@@ -402,9 +405,19 @@ void compose_page() {
         run.places.group = current_place();
         run_command_group();
         if (run.verbatim.pending) {
-          bool numbered = run.verbatim.pending_numbered;
+          // The file's text begins a line of its own.
+          bool numbered = run.verbatim.pending_numbered, full = false;
+          if (run.column > 0 || run.held_length > 0) {
+            show_held_word();
+            full = end_line();
+          }
           begin_verbatim();
           if (numbered) start_numbering();
+          if (full) {
+            note_page_full();
+            close_content_stream();
+            return;
+          }
         }
         break;
       default:

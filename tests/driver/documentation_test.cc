@@ -234,12 +234,13 @@ TEST(Documentation, VimCompiler) {
       << out;
   // The stop at its word, the warning of the empty line that vanishes
   // before it, and a warning of another run.
-  EXPECT_EQ(lines_of(read_file(report)),
-            (std::vector<std::string>{"",
-                                      "doc.kst 2 0 w this empty line does not show: the line end "
-                                      "before the '<' that follows is dropped; write \\n on the "
-                                      "line to keep it",
-                                      "doc.kst 3 2 e unknown ctrl command", "doc.kst 2 0 w a tab"}));
+  EXPECT_EQ(
+      lines_of(read_file(report)),
+      (std::vector<std::string>{"",
+                                "doc.kst 2 0 w this empty line does not show: the line end "
+                                "before the '<' that follows is dropped; write \\n on the "
+                                "line to keep it",
+                                "doc.kst 3 2 e unknown ctrl command", "doc.kst 2 0 w a tab"}));
 }
 
 TEST(Documentation, TextMateGrammar) {

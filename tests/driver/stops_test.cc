@@ -26,6 +26,14 @@ std::string repeat(const std::string& text, int count) {
 
 std::string media(const std::string& name) { return test_data(name); }
 
+// Pages with a head that shows %n, each different: one set of lines each.
+std::string running_sets(int count) {
+  std::string out;
+  for (int i = 0; i < count; ++i)
+    out += (i ? "\f<head left 5 9 [%n " : "<head left 5 9 [%n ") + std::to_string(i) + "]>x";
+  return out;
+}
+
 // An action annotation whose store record holds 9 + count words.
 std::string action_of(int count) { return "<action 0 0 9 9 0 <" + repeat("next ", count) + ">>"; }
 
@@ -127,6 +135,28 @@ std::vector<StopCase> stop_cases() {
        "1:27"},
       {"picture height 0 kept in proportion", "<jpg 1 9 0 " + jpeg + " pict+ 1 0 0 0 9>", 1, 69,
        msg_picture_size_zero, "1:" + std::to_string(13 + jpeg.size())},
+      {"head text without its bracket", "<head left 5 9 {x}>", 1, 120, msg_error_in_string, "1:16"},
+      {"end of input inside a head text", "<head left 5 9 [x", 1, 121, msg_unexpected_end, "1:16"},
+      {"head text beyond winansi", "<encoding utf8 head left 5 9 [\xC5\x81]>", 1, 122,
+       msg_not_in_winansi, "1:31"},
+      {"head text of 257 bytes", "<foot left 5 9 [" + std::string(257, 'x') + "]>", 1, 123,
+       msg_running_text_too_long, "1:16"},
+      {"unknown position of a head", "<head middle 5 9 [x]>", 1, 124, msg_unknown_position, "1:7"},
+      {"head font 15", "<head left 15 9 [x]>", 1, 125, msg_value_out_of_range, "1:12"},
+      {"head size 0", "<foot right 5 0 [x]>", 1, 126, msg_value_out_of_range, "1:15"},
+      {"page number -1", "<pagenumber -1>", 1, 127, msg_value_out_of_range, "1:13"},
+      {"257 different heads with %n", running_sets(257), 1, 128, msg_too_many_running,
+       "1:" + std::to_string(running_sets(257).size())},
+      {"two verbatim files in one group", "<verbatim " + jpeg + " verbatim " + jpeg + ">", 1, 129,
+       msg_verbatim_twice, "1:" + std::to_string(12 + jpeg.size())},
+      {"missing verbatim file", "<verbatim missing.c>", 1, 130, msg_cant_open_external, "1:11"},
+      {"unknown transition", "<transition fade 1>", 1, 131, msg_unknown_transition, "1:13"},
+      {"unknown direction of a wipe", "<transition wipe 1 sideways>", 1, 132,
+       msg_unknown_transition_word, "1:20"},
+      {"transition seconds not a number", "<transition box x in>", 1, 133, msg_error_reading_number,
+       "1:17"},
+      {"transition of 61 seconds", "<transition box 61 in>", 1, 134, msg_value_out_of_range,
+       "1:17"},
   };
 }
 
@@ -168,4 +198,6 @@ TEST(Stops, EveryReachableStop) {
       continue;  // success, unreachable, unused
     EXPECT_EQ(codes.count(code), 1u) << "no test reaches code " << code;
   }
+  for (int code = 120; code <= 134; ++code)
+    EXPECT_EQ(codes.count(code), 1u) << "no test reaches code " << code;
 }
