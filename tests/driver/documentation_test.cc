@@ -112,7 +112,9 @@ TEST(Documentation, ManPageRendersCleanly) {
        {"-h, --help", "-V, --version", "-w, --no-warnings", "--warnings-as-errors",
         "-z, --compress", "\n       --     End the options", "infile of - reads standard input",
         "outfile of - writes the PDF to standard output", "appears only when a run succeeds",
-        "image picture file", "encoding utf8 | encoding winansi", "tabs N", "wrap N",
+        "image picture file", "encoding utf8 | encoding winansi", "tabs N", "wrap N", "--plain",
+        "--line-numbers", "head position font size [text]", "pagenumber N", "verbatim+ file",
+        "transition style seconds [direction]", "file:line:column: error: message",
         "\nEXIT STATUS\n", "\nEXAMPLES\n"})
     EXPECT_NE(out.find(text), std::string::npos) << text;
 }
@@ -161,7 +163,7 @@ TEST(Documentation, BashCompletion) {
   const std::pair<const char*, const char*> cases[] = {
       {"kestrin --w", "--warnings-as-errors "},
       {"kestrin --n", "--no-warnings "},
-      {"kestrin --c", "--compress "},
+      {"kestrin --c", "--compress --columns "},
       {"kestrin ", "sub a.txt d.kst "},
       {"kestrin -z -w a", "a.txt "},
       {"kestrin -- ", "sub a.txt d.kst "},
@@ -169,6 +171,10 @@ TEST(Documentation, BashCompletion) {
       {"kestrin - ", "sub b.pdf "},
       {"kestrin a.txt b.pdf ", ""},
       {"kestrin --help ", ""},
+      {"kestrin --pa", "--paper "},
+      {"kestrin --plain --paper l", "letter legal "},
+      {"kestrin --plain --size 9 c", "c.png "},
+      {"kestrin --plain --columns 2 a.txt ", "sub b.pdf "},
   };
   for (const auto& [line, expected] : cases) {
     std::string out;
