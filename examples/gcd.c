@@ -20,6 +20,6 @@ int main(int argc, char *argv[])
 		fprintf(stderr, "usage: %s a b\n", argv[0]);
 		return 1;
 	}
-	printf("%d\n", gcd(atoi(argv[1]), atoi(argv[2])));  /* 1071 462 gives 21 */
+	printf("%d\n", gcd(atoi(argv[1]), atoi(argv[2])));  /* 1071 462: 21 */
 	return 0;
 }
