@@ -81,13 +81,24 @@ enum : int {
   msg_not_in_winansi = 42,
   msg_invalid_utf8 = 43,
   msg_value_out_of_range = 44,
-  msg_unknown_position = 45,
-  msg_running_text_too_long = 46,
-  msg_too_many_running = 47,
-  msg_verbatim_twice = 48,
-  msg_unknown_transition = 49,
-  msg_unknown_transition_word = 50,
-  message_count = 51,
+  msg_font_in_page = 45,
+  msg_font_number = 46,
+  msg_font_number_used = 47,
+  msg_not_a_font = 48,
+  msg_web_font = 49,
+  msg_font_licence = 50,
+  msg_colour_font = 51,
+  msg_font_damaged = 52,
+  msg_no_such_font = 53,
+  msg_fallback_not_font = 54,
+  msg_font_too_large = 55,
+  msg_unknown_position = 56,
+  msg_running_text_too_long = 57,
+  msg_too_many_running = 58,
+  msg_verbatim_twice = 59,
+  msg_unknown_transition = 60,
+  msg_unknown_transition_word = 61,
+  message_count = 62,
 };
 
 // ORDER MESSAGES: indexed by the msg_ constants above.
@@ -126,11 +137,16 @@ enum WarningKind : int {
   warn_undeclared_utf8,    // UTF-8 text in a document read as Windows-1252
   warn_media_kind,         // a picture file of another kind than its command reads
   warn_arithmetic_jpeg,    // an arithmetic-coded JPEG
+  warn_missing_character,  // a character no font of the page text has
+  warn_unshaped_text,      // a string shown by an operator in a registered font
   warn_vanished_line,      // an empty line whose line end touches a bracket or group
   warn_short_page,         // pages end well above the bottom: lines does not follow the leading
   warn_fill_colour_text,   // page text in the fill colour a { } block set for its shapes
   warning_kind_count,
 };
+
+// A few words for each kind ("unknown operator"), as the count line names it.
+const char* warning_kind_name(WarningKind kind);
 
 // Reports "FILE:LINE: warning: TEXT" unless -w turned warnings off. Each kind
 // is shown at most warning_show_limit times per run; the rest are counted.

@@ -16,6 +16,10 @@ const char help_text[] =
     "  -w, --no-warnings      print no warnings\n"
     "      --warnings-as-errors\n"
     "                         stop with status 1 when the document had warnings\n"
+    "      --watch            convert, then again whenever the input or a picture,\n"
+    "                         sound or font it uses changes (Ctrl-C ends)\n"
+    "      --lsp              serve the Language Server Protocol on standard\n"
+    "                         input and output, for editors\n"
     "      --encoding utf8    read the input as UTF-8 from its start\n"
     "      --plain            the input is a listing: nothing in it is markup\n"
     "      --font NAME        the listing's font (Courier, Times-Roman, ..., or 1 to 13)\n"
@@ -56,6 +60,11 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
       line.options.warnings = false;
     } else if (!std::strcmp(arg, "--warnings-as-errors")) {
       line.options.warnings_as_errors = true;
+    } else if (!std::strcmp(arg, "--watch")) {
+      line.watch = true;
+    } else if (!std::strcmp(arg, "--lsp")) {
+      line.action = argc - next == 1 ? CommandLine::language_server : CommandLine::usage;
+      return line;
     } else if (int taken = parse_listing_option(argc - next, argv + next, line)) {
       if (taken < 0) {
         line.action = CommandLine::usage;

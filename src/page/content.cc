@@ -30,6 +30,7 @@ void open_content_stream() {
   run.pre_text_unknown = 0;
   run.pre_text_colour[0] = run.fill_colour[0] = 0;
   run.fill_colour_check = 0;
+  text_font_begin_page();
   running_begin_page();
 }
 
@@ -58,6 +59,7 @@ void open_text_object() {
     run.lines_derived = 1;
   }
   emit_text(reinterpret_cast<const char*>(run.inittext_buffer));
+  text_font_after_inittext();
   layout_begin_page();
 }
 

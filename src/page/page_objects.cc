@@ -82,18 +82,26 @@ void write_page_object() {
   write_page_annotations();
   emit_text(">>\nendobj\n");
 
+  // The fonts: the standard ones (object 8) until the document has others,
+  // then a dictionary of all of them, written at the end, whose number is
+  // the first after this page's annotations.
+  bool new_fonts = run.font_dictionary == 0 && !run.fonts.fonts.empty();
+  if (new_fonts)
+    run.font_dictionary = run.next_object + 1 + run.page_annotation_count + run.page_action_count;
   begin_object("<<\n/Font ");
-  emit_reference(obj_font_resources);
+  emit_reference(run.font_dictionary != 0 ? run.font_dictionary : obj_font_resources);
   emit_text("\n/ProcSet ");
   emit_reference(obj_procset);
   emit_text("\n");
-  // The running form takes the number after the annotations and actions.
-  const int32_t form = run.next_object + run.page_annotation_count + run.page_action_count;
+  // The running form takes the number after the annotations, the actions
+  // and the font dictionary.
+  const int32_t form =
+      run.next_object + run.page_annotation_count + run.page_action_count + (new_fonts ? 1 : 0);
   write_page_images(running_form ? form : 0);
   emit_text(">>\nendobj\n");
 
   // Skip the numbers the page's annotations and actions will be written under.
-  run.next_object += run.page_annotation_count + run.page_action_count;
+  run.next_object += run.page_annotation_count + run.page_action_count + (new_fonts ? 1 : 0);
   if (running_form) run.running.page_form[page] = run.next_object++;
   if (run.next_object > max_obj) fatal_error(9, msg_too_many_objects);
 }

@@ -49,7 +49,7 @@ std::string file_name_bytes() {
       if ((next & 0xC0) != 0x80) return name;
       code_point = code_point << 6 | (next & 0x3F);
     }
-    int byte = winansi_of_code_point(code_point);
+    int byte = code_point < 0x80 ? code_point : winansi_byte_or_none(tok_unicode + code_point);
     out += static_cast<char>(byte < 0 ? '?' : byte);
     i += 1 + more;
   }

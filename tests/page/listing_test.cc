@@ -145,16 +145,15 @@ TEST(Listing, EncodingAndStopsInsideAVerbatimFile) {
   EXPECT_NE(read_file(scratch_path("utf8.pdf")).find("(Z\xFCrich 5 \x80) Tj"), std::string::npos);
 
   const std::string file = scratch_path("bad.txt");
-  write_file(file, "one\ntwo\nthr\xC5\x81\n");
+  write_file(file, "one\ntwo\nthr\xFF\n");
   RunHost host;
   std::string errors;
   std::vector<Diagnostic> records;
   host.diagnostics_capture = &errors;
   host.diagnostic_list = &records;
   CompileResult result = compile("x\n<encoding utf8>\n<verbatim " + file + ">", "doc", true, host);
-  EXPECT_EQ(result.console, stop_text(3, 84, msg_not_in_winansi));
-  EXPECT_NE(errors.find(file + ":3:4: error: character not in the winansi encoding\n"),
-            std::string::npos)
+  EXPECT_EQ(result.console, stop_text(3, 83, msg_invalid_utf8));
+  EXPECT_NE(errors.find(file + ":3:4: error: invalid utf-8 in input file\n"), std::string::npos)
       << errors;
   ASSERT_FALSE(records.empty());
   EXPECT_EQ(records.back().file, file);

@@ -26,8 +26,7 @@ syntax region kestrinString matchgroup=kestrinBracket start=/\[/ skip=/\\./ end=
 " The word right after "<" names a command (or an action): one that is
 " none is marked, and a known one, a keyword, wins over the mark.
 syntax match kestrinUnknown contained /\%(<\)\@1<=[^ \t<>[\]{}*\\]\+/
-syntax keyword kestrinCommand contained jpg gif image sound paper rotate inittext lines pict outline fullscreen text link action
-syntax keyword kestrinCommand contained encoding tabs wrap head foot margins pagenumber bare verbatim transition
+syntax keyword kestrinCommand contained jpg gif image sound paper rotate inittext lines pict outline fullscreen text link action encoding tabs wrap font fallback head foot margins pagenumber bare verbatim transition
 syntax match kestrinCommand contained /\<\%(jpg\|pict\|verbatim\)+/
 syntax keyword kestrinAction contained url exec goto first prev next last back forward
 syntax match kestrinNumber contained /-\?\<\d\+\>/
