@@ -169,13 +169,15 @@ struct Diagnostic {
   int64_t column;    // 1-based, in characters of the line; 0 when not known
   int code;          // the stop's code; for a warning, its WarningKind
   std::string text;  // the message: the stop's message text or the warning's text
-  std::string file;  // the file the place is in when it is not the document (a verbatim file)
 };
 
 // What the diagnostics keep for one run (a part of the run record).
 struct DiagnosticsState {
   std::FILE* console_file = stdout;             // stdout unless the PDF is written there
   std::string file_name;                        // the input as warnings name it, "<stdin>" for -
-  std::string place_file;  // the file places are in when it is not the input (a verbatim file)
+  // While a verbatim file is read, places are in it: standard error names it,
+  // and a record stands at the command that reads it, naming the place.
+  std::string place_file;
+  Place place_origin;
   int64_t warning_count[warning_kind_count]{};  // warnings of each kind, shown or not
 };

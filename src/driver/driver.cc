@@ -83,14 +83,17 @@ bool stop_has_no_place(int code) {
 // every stop as a record.
 void report_stop(const Stop& stop, Place place) {
   const DiagnosticsState& d = run.diagnostics;
-  if (place.line > 0)
-    report_line((d.place_file.empty() ? d.file_name : d.place_file) + ":" +
-                std::to_string(place.line) + ":" + std::to_string(place.column) +
-                ": error: " + message_table[stop.message]);
-  if (run.host.diagnostic_list)
+  const std::string where = (d.place_file.empty() ? d.file_name : d.place_file) + ":" +
+                            std::to_string(place.line) + ":" + std::to_string(place.column);
+  if (place.line > 0) report_line(where + ": error: " + message_table[stop.message]);
+  if (!run.host.diagnostic_list) return;
+  if (d.place_file.empty() || place.line <= 0)
     run.host.diagnostic_list->push_back(Diagnostic{Diagnostic::error, place.line, place.column,
-                                                   stop.code, message_table[stop.message],
-                                                   d.place_file});
+                                                   stop.code, message_table[stop.message]});
+  else  // inside a verbatim file: at the command, naming the place in the file
+    run.host.diagnostic_list->push_back(Diagnostic{Diagnostic::error, d.place_origin.line,
+                                                   d.place_origin.column, stop.code,
+                                                   where + ": " + message_table[stop.message]});
 }
 
 // Closes the files and prints the console line; returns the exit status. The

@@ -31,7 +31,7 @@ void begin_verbatim() {
   v.lookahead_char = run.lookahead_char;
   v.previous_char = run.previous_char;
   v.line_number = run.line_number;
-  v.command_line = run.places.command.line;
+  v.command_line = run.places.command.line;  // the console line names it
   v.active = true;
 
   InputStream& in = run.input_file;
@@ -42,6 +42,7 @@ void begin_verbatim() {
   in.next = in.end = in.start = in.buffer;
   v.pending = nullptr;
   run.diagnostics.place_file = v.name;
+  run.diagnostics.place_origin = run.places.command;
   run.line_number = 1;
   run.current_char = run.previous_char = 0;
   if (run.utf8 && input_read_byte() >= 0) {  // a byte order mark at the start is no character
