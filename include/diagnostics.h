@@ -67,7 +67,9 @@ enum : int {
   msg_not_in_winansi = 42,
   msg_invalid_utf8 = 43,
   msg_value_out_of_range = 44,
-  message_count = 45,
+  msg_out_of_memory = 45,
+  msg_internal_error = 46,
+  message_count = 47,
 };
 
 // ORDER MESSAGES: indexed by the msg_ constants above.
@@ -134,4 +136,5 @@ struct DiagnosticsState {
   std::FILE* console_file = stdout;             // stdout unless the PDF is written there
   std::string file_name;                        // the input as warnings name it, "<stdin>" for -
   int64_t warning_count[warning_kind_count]{};  // warnings of each kind, shown or not
+  bool pdf_on_standard_error = false;           // standard error holds the PDF: nothing else there
 };

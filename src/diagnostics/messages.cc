@@ -49,4 +49,6 @@ const char* const message_table[message_count] = {
     "character not in the winansi encoding",
     "invalid utf-8 in input file",
     "number out of range",
+    "out of memory",
+    "internal error",
 };

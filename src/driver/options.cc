@@ -16,6 +16,7 @@ const char help_text[] =
     "  -w, --no-warnings      print no warnings\n"
     "      --warnings-as-errors\n"
     "                         stop with status 1 when the document had warnings\n"
+    "      --no-sync          do not wait for the PDF to reach the disk\n"
     "  -h, --help             print this help and exit\n"
     "  -V, --version          print the version and exit\n"
     "  --                     end of the options\n"
@@ -48,6 +49,8 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
       line.options.warnings = false;
     } else if (!std::strcmp(arg, "--warnings-as-errors")) {
       line.options.warnings_as_errors = true;
+    } else if (!std::strcmp(arg, "--no-sync")) {
+      line.options.sync = false;
     } else {
       line.unknown = arg;
       line.action = CommandLine::usage;
