@@ -64,6 +64,7 @@ struct RunHost {
   // Bit N: descriptor N (standard input, output, error) was closed when the
   // program started, and reads /dev/null since (see open_closed_standard_streams).
   int closed_standard_streams = 0;
+  bool unnamed_temp_files = true;  // O_TMPFILE where the system has it (off: named from the start)
 };
 
 // The input file, read through a window of its own so that no byte costs a

@@ -127,7 +127,8 @@ int run_compiler(const RunOptions& options, const RunHost& host, const char* inp
   Stop stop{};
   try {
     body();
-    fatal_error(4, msg_no_errors);  // not reached: every body ends in a stop
+    report_problem("internal error: the run ended without its stop");  // every body stops
+    stop = Stop{90, msg_internal_error, run.line_number};
   } catch (const Stop& raised) {
     stop = raised;
   } catch (const std::bad_alloc&) {

@@ -28,6 +28,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <string>
 
 #include "pdf.h"
 
@@ -35,7 +36,7 @@ namespace {
 
 constexpr size_t name_max = 255;  // bytes of a file name
 constexpr size_t random_length = 6;
-constexpr int quiet_seconds = 3;  // a stale file has not changed for so long
+constexpr int quiet_seconds = 2;  // a stale file has not changed for so long
 
 const char name_letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
 
@@ -127,6 +128,14 @@ void remove_temp_file_and_reraise(int signal_number) {
   raise(signal_number);
 }
 
+// The first bytes of every PDF as the file holds them (CR LF line ends).
+const std::string& written_header() {
+  static std::string header;
+  if (header.empty())
+    for (const char* c = file_header; *c; ++c) header += *c == '\n' ? "\r\n" : std::string(1, *c);
+  return header;
+}
+
 // Whether the file at `path` (in `info`) was left by a writer that is gone;
 // see the file comment.
 bool is_stale(const std::string& path, const struct stat& info) {
@@ -138,12 +147,13 @@ bool is_stale(const std::string& path, const struct stat& info) {
   int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat opened;
-  char head[sizeof file_header - 1];
+  const std::string& header = written_header();
+  char head[sizeof file_header + 8];
   ssize_t got = -1;
   bool stale = fstat(fd, &opened) == 0 && opened.st_dev == info.st_dev &&
                opened.st_ino == info.st_ino && flock(fd, LOCK_EX | LOCK_NB) == 0 &&
-               (got = pread(fd, head, sizeof head, 0)) >= 0 &&
-               std::memcmp(head, file_header, static_cast<size_t>(got)) == 0;
+               (got = pread(fd, head, header.size(), 0)) >= 0 &&
+               header.compare(0, static_cast<size_t>(got), head, static_cast<size_t>(got)) == 0;
   close(fd);  // and with it the lock
   return stale;
 }
@@ -154,7 +164,9 @@ int temp_file_create(const std::string& folder, const std::string& base) {
   OutputStream& out = run.output_file;
   guard_against_signals();
 #ifdef O_TMPFILE
-  int fd = open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  int fd = run.host.unnamed_temp_files
+               ? open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600)
+               : (errno = EOPNOTSUPP, -1);
   if (fd >= 0) {
     // Linked later through /proc; without it, the file could not be kept.
     char link[32];
