@@ -77,6 +77,16 @@ TEST(OutputSafety, StoppedRunKeepsEarlierFile) {
   EXPECT_TRUE(S_ISLNK(info.st_mode));
   rmdir(scratch_path("dir").c_str());  // fails, and so checks, if a stray file is left
   EXPECT_EQ(files_left().count("dir"), 1u);
+
+  // A relative link in another folder names a file beside itself.
+  mkdir(scratch_path("sub").c_str(), 0755);
+  write_file(scratch_path("sub/target.pdf"), earlier);
+  ASSERT_EQ(symlink("target.pdf", scratch_path("sub/link.pdf").c_str()), 0);
+  EXPECT_EQ(run_binary({"good.txt", "sub/link.pdf"}).status, 0);
+  EXPECT_EQ(read_file(scratch_path("sub/target.pdf")), compile("good text\n").pdf);
+  lstat(scratch_path("sub/link.pdf").c_str(), &info);
+  EXPECT_TRUE(S_ISLNK(info.st_mode));
+  EXPECT_EQ(files_left().count("target.pdf"), 0u);
 }
 
 // A picture named as the output is found before a byte is written to it,
@@ -115,6 +125,14 @@ TEST(OutputSafety, SignalsAndLimits) {
   EXPECT_NE(out.find("kestrin: out.pdf: File too large"), std::string::npos) << out;
   EXPECT_EQ(read_file(scratch_path("out.pdf")), earlier);
   EXPECT_EQ(files_left(), (std::set<std::string>{"big.txt", "out.pdf"}));
+
+  // A PDF smaller than the channel's buffer fails only in the last write.
+  write_file(scratch_path("small.txt"), std::string(20000, 'x'));
+  out = shell_in_scratch("ulimit -f 8; " + kestrin + " small.txt out.pdf", &status);
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(out.find("(72)  can't write output file"), std::string::npos) << out;
+  EXPECT_EQ(read_file(scratch_path("out.pdf")), earlier);
+  EXPECT_EQ(files_left(), (std::set<std::string>{"big.txt", "out.pdf", "small.txt"}));
 
   // Two runs at once each write a file of their own: the output is one whole.
   write_file(scratch_path("a.txt"), std::string(3000000, 'a'));

@@ -69,13 +69,20 @@ TEST(Encoding, Stops) {
     const char* diagnostic;
   } cases[] = {
       {"stray continuation byte", "<encoding utf8>ok\n\x80", 2, 83, msg_invalid_utf8, "0x80"},
-      {"overlong form", "<encoding utf8>\xC0\xAF", 1, 83, msg_invalid_utf8, "0xC0"},
+      {"overlong form", "<encoding utf8>\xC0\xAF", 1, 83, msg_invalid_utf8,
+       "kestrin: line 1: byte 0xC0 begins no character (invalid UTF-8)\n"},
+      {"overlong form of ASCII", "<encoding utf8>\xC1\xBF", 1, 83, msg_invalid_utf8,
+       "kestrin: line 1: byte 0xC1 begins no character (invalid UTF-8)\n"},
       {"surrogate", "<encoding utf8>\xED\xA0\x80", 1, 83, msg_invalid_utf8, "0xED"},
       {"sequence cut by a line end", "<encoding utf8>\n\n\xE2\x82\n", 3, 83, msg_invalid_utf8,
        "0xE2"},
       {"sequence cut by the end", "<encoding utf8>x\xF0\x9F", 1, 83, msg_invalid_utf8, "0xF0"},
       {"page text without a winansi code", "<encoding utf8>a\nŁódź\n", 2, 84, msg_not_in_winansi,
        "line 2: U+0141 \"Ł\" has no winansi code"},
+      // U+0080 to U+009F are control characters, not the letters of bytes 0x80 to 0x9F.
+      {"U+0080", "<encoding utf8>\xC2\x80", 1, 84, msg_not_in_winansi, "U+0080"},
+      {"U+0085", "<encoding utf8>[(\xC2\x85) Tj]", 1, 85, msg_not_in_winansi, "U+0085"},
+      {"U+009F", "<encoding utf8>\xC2\x9F", 1, 84, msg_not_in_winansi, "U+009F"},
       {"last character of a line", "<encoding utf8>a\nxŁ\nb", 2, 84, msg_not_in_winansi, "U+0141"},
       {"raw block", "<encoding utf8>x[(東) Tj]", 1, 85, msg_not_in_winansi, "U+6771"},
       {"held-back block", "<encoding utf8>x{% Ω\n}", 1, 85, msg_not_in_winansi, "U+03A9"},

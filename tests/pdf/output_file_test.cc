@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -310,6 +311,28 @@ TEST(OutputFile, NamedTemporaryFiles) {
   ASSERT_EQ(left.size(), 2u);  // out.pdf and what SIGKILL left
   const std::string stale = dir + "/" + *left.begin();
   EXPECT_EQ(read_file(dir + "/out.pdf"), earlier);
+
+  // A run that fails in its last write removes its named file too.
+  write_file(dir + "/small.txt", std::string(20000, 'x'));
+  pid_t child = fork();
+  if (child == 0) {
+    const rlimit limit{8192, 8192};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    RunHost host;
+    std::string console, errors;
+    host.console_capture = &console;
+    host.diagnostics_capture = &errors;
+    host.unnamed_temp_files = false;
+    std::string input = dir + "/small.txt", output = dir + "/out.pdf";
+    const char* argv[] = {"kestrin", input.c_str(), output.c_str()};
+    int status = run_kestrin(3, argv, host);
+    _exit(status == 1 && console.find("(72)") != std::string::npos ? 0 : 1);
+  }
+  int status;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  unlink((dir + "/small.txt").c_str());
+  EXPECT_EQ(names_in(dir), left);
 
   // Too fresh to be sure: kept. Rested: removed by the next run.
   write_file(dir + "/doc.txt", "text\n");
