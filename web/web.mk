@@ -8,17 +8,23 @@
 #   make test-web    the npm package, byte-for-byte and browser tests
 
 WASM_BUILD ?= build-wasm
-# The C libraries the core links, built from Debian's sources for WebAssembly
-# (web/wasm/debian-library.sh): one source package per word.
-WASM_LIBRARIES = zlib libpng1.6 libdeflate
+# The C libraries the core links, built for WebAssembly from Debian's sources
+# of the versions the native program links (web/wasm/debian-library.sh): one
+# source package per word, one archive each, in that order. HarfBuzz's archive
+# holds the shaper and the subsetter.
+WASM_LIBRARIES = zlib libpng1.6 libdeflate harfbuzz fribidi
 WASM_LIBRARY_FILES = $(WASM_BUILD)/deps/lib/libz.a $(WASM_BUILD)/deps/lib/libpng.a \
-  $(WASM_BUILD)/deps/lib/libdeflate.a
+  $(WASM_BUILD)/deps/lib/libdeflate.a $(WASM_BUILD)/deps/lib/libharfbuzz-subset.a \
+  $(WASM_BUILD)/deps/lib/libfribidi.a
 
 # Debian's emscripten finds its own JavaScript modules through NODE_PATH.
 EM_ENV = NODE_PATH=/usr/share/nodejs
 # The version CMakeLists.txt gives the native program.
 KESTRIN_VERSION := $(shell sed -n "s/^project.kestrin VERSION \([0-9.]*\).*/\1/p" CMakeLists.txt)
+# The libraries' headers as the native -dev packages lay them out, with the
+# include folders their pkg-config files give.
 WASM_CXXFLAGS = -O2 -fexceptions -std=c++17 -Wall -Wextra -Iinclude -I$(WASM_BUILD)/deps/include \
+  -I$(WASM_BUILD)/deps/include/harfbuzz -I$(WASM_BUILD)/deps/include/fribidi \
   -DKESTRIN_VERSION='"$(KESTRIN_VERSION)"'
 WASM_LDFLAGS = -O2 -fexceptions -sMODULARIZE=1 -sEXPORT_ES6=1 -sEXPORT_NAME=createKestrinModule \
   -sENVIRONMENT=web,worker -sALLOW_MEMORY_GROWTH=1 -sINITIAL_MEMORY=16MB -sINVOKE_RUN=0 \
@@ -30,17 +36,24 @@ WASM_OBJECTS = $(patsubst %.cc,$(WASM_BUILD)/obj/%.o,$(WASM_SOURCES))
 NPM_DIR = web/npm
 PLAYGROUND_DIR = web/playground
 
-.PHONY: wasm npm web playground test-web web-deps
+.PHONY: wasm npm web playground test-web web-deps wasm-library-versions
 
 wasm: $(WASM_BUILD)/kestrin.js
 
-$(WASM_BUILD)/deps/lib/libz.a:
-	$(EM_ENV) web/wasm/debian-library.sh zlib $(WASM_BUILD)/deps
-$(WASM_BUILD)/deps/lib/libpng.a: $(WASM_BUILD)/deps/lib/libz.a
-	$(EM_ENV) web/wasm/debian-library.sh libpng1.6 $(WASM_BUILD)/deps
-# After zlib only so that two builds never update the private package list at once.
-$(WASM_BUILD)/deps/lib/libdeflate.a: $(WASM_BUILD)/deps/lib/libz.a
-	$(EM_ENV) web/wasm/debian-library.sh libdeflate $(WASM_BUILD)/deps
+# The script runs every time: it checks the native version in a moment, and
+# rebuilds (and so dates anew) an archive only when that version has changed.
+# libpng comes after zlib, whose header it includes.
+$(WASM_BUILD)/deps/lib/libz.a: wasm-library-versions
+	@$(EM_ENV) web/wasm/debian-library.sh zlib $(WASM_BUILD)/deps
+$(WASM_BUILD)/deps/lib/libpng.a: $(WASM_BUILD)/deps/lib/libz.a wasm-library-versions
+	@$(EM_ENV) web/wasm/debian-library.sh libpng1.6 $(WASM_BUILD)/deps
+$(WASM_BUILD)/deps/lib/libdeflate.a: wasm-library-versions
+	@$(EM_ENV) web/wasm/debian-library.sh libdeflate $(WASM_BUILD)/deps
+$(WASM_BUILD)/deps/lib/libharfbuzz-subset.a: wasm-library-versions
+	@$(EM_ENV) web/wasm/debian-library.sh harfbuzz $(WASM_BUILD)/deps
+$(WASM_BUILD)/deps/lib/libfribidi.a: wasm-library-versions
+	@$(EM_ENV) web/wasm/debian-library.sh fribidi $(WASM_BUILD)/deps
+wasm-library-versions:
 
 $(WASM_BUILD)/obj/%.o: %.cc $(WASM_LIBRARY_FILES) $(wildcard include/*.h)
 	@mkdir -p $(dir $@)
