@@ -158,10 +158,9 @@ int open_replacement(const char* path, const std::string& target, const struct s
     return -1;
   }
   if (out.way == OutputWay::replace) {
-    // Owner and group first: a change of owner clears some mode bits.
-    if (earlier && fchown(fd, earlier->st_uid, earlier->st_gid) != 0) {
-      // the process may not give the file away: it stays the process's
-    }
+    // Owner and group first, as a change of owner clears some mode bits; a
+    // process that may not give the file away keeps it as its own.
+    if (earlier && fchown(fd, earlier->st_uid, earlier->st_gid) != 0) errno = 0;
     mode_t mask = umask(0);
     umask(mask);
     fchmod(fd, earlier ? earlier->st_mode & 0777 : 0666 & ~mask);
@@ -200,9 +199,9 @@ bool copy_into_output(int from, int to) {
   if (size > earlier.st_size) {
     int error = posix_fallocate(to, earlier.st_size, size - earlier.st_size);
     if (error != 0 && error != EOPNOTSUPP && error != EINVAL) {
-      if (ftruncate(to, earlier.st_size) != 0) {
-        // the earlier file is as long as it was or a little longer
-      }
+      // Where the system emulated the reservation by writing, the earlier
+      // file may have grown: back to its length.
+      if (ftruncate(to, earlier.st_size) != 0) errno = 0;
       output_failed(error);
       return false;
     }
