@@ -83,10 +83,10 @@ int descriptor_named(const char* path) {
   if (std::strcmp(path, "-") == 0 || std::strcmp(path, "/dev/stdout") == 0) return 1;
   if (std::strcmp(path, "/dev/stderr") == 0) return 2;
   for (const char* prefix : {"/dev/fd/", "/proc/self/fd/"}) {
-    size_t length = std::strlen(prefix), digits = std::strspn(path + length, "0123456789");
-    if (std::strncmp(path, prefix, length) == 0 && digits > 0 && digits < 9 &&
-        path[length + digits] == 0)
-      return std::atoi(path + length);
+    size_t length = std::strlen(prefix);
+    if (std::strncmp(path, prefix, length) != 0) continue;
+    size_t digits = std::strspn(path + length, "0123456789");
+    if (digits > 0 && digits < 9 && path[length + digits] == 0) return std::atoi(path + length);
   }
   return -1;
 }

@@ -174,7 +174,7 @@ TEST(Warnings, OperatorLexer) {
   std::string content =
       "BT /F1 12 Tf (a (nested) \\) Tj) Tj <414243> Tj [1 (x) /N] TJ % Tj in a comment\n"
       "<< /A [1 2] >> BDC -1.5 .5 +3 Td BI /W 2 /IM false ID \x01\x02 EI\nQ Tff 1e5 12Tf" +
-      std::string(" 1\f2\0003\frg true null d0", 25);
+      std::string(" 1\f2\0003\frg true null d0", 22);
   lex_content_operators(
       reinterpret_cast<const unsigned char*>(content.data()), content.size(),
       [](const ContentOperator& op, void* context) {

@@ -261,7 +261,7 @@ TEST(OutputFile, EndingSignalsLeaveNothing) {
               "do sleep 0.02; done; kill -" + name +
               " $pid; wait $pid; echo " + name + " $?; rm " + fifo + "; ";
   }
-  std::string out = shell(script);
+  std::string out = shell("ulimit -c 0; " + script);
   std::set<std::string> expected;
   for (const char* name : signals) {
     std::string file = std::string(name) + ".pdf";
@@ -272,15 +272,17 @@ TEST(OutputFile, EndingSignalsLeaveNothing) {
   EXPECT_EQ(names_in(scratch_dir()), expected);
 }
 
-// Where the temporary file has a name from the start (no O_TMPFILE), a
-// signal removes it; a writer killed outright leaves it, and a later run
-// writing that output removes it once it has rested.
+// Where the temporary file has a name from the start (no O_TMPFILE), every
+// signal that ends the process removes it; a writer killed outright leaves
+// it, and a later run writing that output removes it once it has rested.
 TEST(OutputFile, NamedTemporaryFiles) {
   const std::string dir = scratch_dir(), fifo = dir + "/slow";
   auto start_writer = [&]() {
     mkfifo(fifo.c_str(), 0600);
     pid_t child = fork();
     if (child == 0) {
+      const rlimit no_core{0, 0};
+      setrlimit(RLIMIT_CORE, &no_core);
       RunHost host;
       std::string console;
       host.console_capture = &console;
@@ -297,7 +299,11 @@ TEST(OutputFile, NamedTemporaryFiles) {
     return std::make_pair(child, feed);
   };
   write_file(dir + "/out.pdf", earlier);
-  for (int signal_number : {SIGUSR1, SIGKILL}) {
+  for (int signal_number : {SIGHUP, SIGINT, SIGQUIT, SIGABRT, SIGUSR1, SIGUSR2, SIGPIPE, SIGALRM,
+                            SIGTERM, SIGXCPU, SIGVTALRM, SIGPROF, SIGRTMIN, SIGKILL}) {
+    struct sigaction inherited;
+    sigaction(signal_number, nullptr, &inherited);
+    if (inherited.sa_handler == SIG_IGN) continue;  // a background job ignores SIGINT
     auto [child, feed] = start_writer();
     EXPECT_EQ(names_in(dir).size(), 3u);  // out.pdf, slow and the temporary file
     kill(child, signal_number);
@@ -305,7 +311,10 @@ TEST(OutputFile, NamedTemporaryFiles) {
     waitpid(child, &status, 0);
     close(feed);
     unlink(fifo.c_str());
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number) << signal_number;
+    if (signal_number != SIGKILL) {
+      EXPECT_EQ(names_in(dir).size(), 1u) << signal_number;
+    }
   }
   std::set<std::string> left = names_in(dir);
   ASSERT_EQ(left.size(), 2u);  // out.pdf and what SIGKILL left
