@@ -370,6 +370,7 @@ TEST(OutputFile, StaleTemporaryFiles) {
       {".out.pdf.Mn78Op", header, false, false, false},        // just made
       {".out.pdf.Qr90St", "%PDF-1.7\r\n", false, true, false},  // another program's
       {".out.pdf.Uv12W", header, false, true, false},          // not the pattern
+      {".out.pdf.Ab12Cd.bak", header, false, true, false},     // nor this
       {".other.pdf.Xy34Za", header, false, true, false},       // another output's
       {"out.pdf.Bc56De", header, false, true, false},
   };
