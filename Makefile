@@ -8,7 +8,7 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 
-.PHONY: all kestrin example examples previews package test test-release test-sanitize test-web-when-present bench clean
+.PHONY: all kestrin example examples previews package test test-release test-sanitize test-web-when-present bench clean vscode test-vscode test-vscode-when-present
 
 all: kestrin
 
@@ -34,7 +34,7 @@ previews: examples
 package: kestrin
 	cd $(BUILD) && cpack -G DEB
 
-test: test-release test-sanitize test-web-when-present
+test: test-release test-sanitize test-web-when-present test-vscode-when-present
 
 # The documents the tests compile are kept in $(BUILD)/documents, for the
 # comparison of the WebAssembly build with the native program.
@@ -56,6 +56,33 @@ test-web-when-present: test-release
 	  echo "test-web skipped: apt-get install emscripten chromium npm to run it"; \
 	fi
 
+# The VS Code extension as $(BUILD)/kestrin.vsix: its client bundled with
+# esbuild, the grammar of editors/textmate, packed by @vscode/vsce (npm ci
+# from the committed editors/vscode/package-lock.json).
+VSCODE_DIR = editors/vscode
+vscode:
+	mkdir -p $(BUILD)
+	cd $(VSCODE_DIR) && npm ci --no-audit --no-fund --ignore-scripts
+	rm -rf $(VSCODE_DIR)/syntaxes && mkdir -p $(VSCODE_DIR)/syntaxes
+	cp editors/textmate/kestrin.tmLanguage.json $(VSCODE_DIR)/syntaxes/
+	cd $(VSCODE_DIR) && npm run --silent build && npx vsce package --no-dependencies \
+	  --allow-missing-repository --skip-license -o $(abspath $(BUILD))/kestrin.vsix
+
+# The language server driven by vscode-jsonrpc under Node, and the
+# package's contents; needs npm, and is skipped without it except in CI.
+test-vscode: kestrin vscode
+	KESTRIN=$(abspath $(BUILD))/kestrin VSIX=$(abspath $(BUILD))/kestrin.vsix \
+	  node --test $(VSCODE_DIR)/test/
+
+test-vscode-when-present: test-release
+	@if command -v npm >/dev/null; then \
+	  $(MAKE) test-vscode; \
+	elif [ "$${CI:-}" = true ]; then \
+	  echo "test-vscode: npm missing in CI"; exit 1; \
+	else \
+	  echo "test-vscode skipped: apt-get install npm to run it"; \
+	fi
+
 test-sanitize:
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRIN_SANITIZE=ON -DKESTRIN_TESTS=ON
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
@@ -65,10 +92,11 @@ test-sanitize:
 bench: kestrin wasm
 	cmake --build $(BUILD) --target benchtool
 	if command -v npm >/dev/null; then cd bench/npm && npm ci --no-audit --no-fund; fi
+	if command -v npm >/dev/null; then cd editors/vscode && npm ci --no-audit --no-fund --ignore-scripts; fi
 	bench/run.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(WASM_BUILD) web/npm/dist
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(WASM_BUILD) web/npm/dist editors/vscode/dist editors/vscode/syntaxes
 
 # Fuzzing: libFuzzer targets under AddressSanitizer and UBSan (clang). Each
 # target runs FUZZ_SECONDS; a crash, a sanitizer report, an input slower than
@@ -76,7 +104,7 @@ clean:
 # $(FUZZ_BUILD)/artifacts.
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS = document gif image jpeg operators
+FUZZ_TARGETS = document font gif image jpeg operators lsp
 
 .PHONY: fuzz fuzz-build
 fuzz-build:

@@ -20,7 +20,15 @@
 # The text documents also go through the npm package (`npx kestrin`, the
 # WebAssembly build: make wasm), in a row of its own beside the JavaScript
 # libraries pdfkit and pdf-lib (bench/npm, installed with npm ci).
-# Last, instructions per input byte of the 4 MB document under callgrind.
+# Text in embedded fonts: the 4 MB text in DejaVu Sans Mono, and 1 MB of
+# lines in eight scripts (DejaVu Sans, with Lohit Devanagari and IPA Gothic
+# as fallbacks), against Typst's compiler (npm, bench/npm) and paps with
+# ps2pdf (Debian), which get the first 400 KB of the same text: they are
+# compared by throughput, with their PDF's size for those 400 KB.
+# Then instructions per input byte of the 4 MB document under callgrind, and
+# last the editor latencies: keystroke to diagnostics in the language
+# server and save to new PDF in watch mode, for a letter and the 4 MB
+# document (bench/editor.mjs, with vscode-jsonrpc from editors/vscode).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
@@ -28,6 +36,8 @@ runs=${RUNS:-5}
 peer_runs=${PEER_RUNS:-1}
 kestrin=$(realpath "$build/kestrin")
 npm_cli=$(realpath web/npm/cli.js)
+letter=$(realpath examples/letter.txt)
+editor_bench=$(realpath bench/editor.mjs)
 [ -f web/npm/dist/kestrin.wasm ] || { echo "the npm package's WebAssembly is missing: make wasm"; exit 1; }
 js_peers=$(realpath bench/npm)
 tool=$(realpath "$build/bench/benchtool")
@@ -40,6 +50,25 @@ cp tests/data/gif/large-800x600.gif "$work/large800.gif"
 printf '<gif 1 800 600 large800.gif>Large GIF<pict+ 1 -297 -421 -500 -500>\f' > "$work/gifs.txt"
 printf '<gif 2 2000 2000 big2000.gif>Generated GIF<pict+ 2 -297 -421 -500 -500>' >> "$work/gifs.txt"
 cd "$work"
+fonts=/usr/share/fonts
+printf '<font 15 %s/truetype/dejavu/DejaVuSansMono.ttf><inittext [/F15 10 Tf 25 811 Td 12 TL]>' \
+  "$fonts" > font-mono.txt
+cat medium.txt >> font-mono.txt
+printf '<encoding utf8><font 15 %s/truetype/dejavu/DejaVuSans.ttf><font 16 %s><font 17 %s>' \
+  "$fonts" "$fonts/truetype/lohit-devanagari/Lohit-Devanagari.ttf" \
+  "$fonts/opentype/ipafont-gothic/ipag.ttf" > mixed.txt
+printf '<fallback 16 17><inittext [/F15 10 Tf 25 811 Td 12 TL]>' >> mixed.txt
+mixed_lines='Zażółć gęślą jaźń. Příliš žluťoučký kůň úpěl ďábelské ódy, WAVE office.
+Ξεσκεπάζω την ψυχοφθόρα βδελυγμία, είπε ο γέρος στο καφενείο του χωριού.
+Съешь же ещё этих мягких французских булок, да выпей же чаю, сказал он.
+שלום עולם, זהו מבחן של טקסט עברי עם מספרים 2024 ומילים באנגלית.
+مرحبا بالعالم، هذا اختبار للنص العربي مع أرقام 123 وكلمات English.
+नमस्ते दुनिया, यह हिन्दी परीक्षण है और इसमें संयुक्ताक्षर भी हैं।
+日本語のテキストを表示します。カタカナとひらがなと漢字が混ざっています。'
+for i in $(seq 1 1160); do printf '%s\n' "$mixed_lines"; done > mixed.body
+cat mixed.body >> mixed.txt
+head -c 400000 mixed.body | sed '$d' > mixed.peer.txt  # whole lines: whole characters
+head -c 400000 medium.txt > font-mono.peer.txt
 
 measure() { "$tool" measure "$runs" "$@"; }
 have() { command -v "$1" >/dev/null 2>&1; }
@@ -63,7 +92,7 @@ printf '%-11s %9s %9s %10s %9s %10s  %s\n' input size time MB/s peak "vs cat" "p
 magick_pdf=peer.pdf
 if have convert && ! convert opaque1.png peer.pdf 2>/dev/null; then magick_pdf=PDFA:peer.pdf; fi
 
-for name in ${INPUTS:-large medium empty jpegs gifs image-jpegs pngs alpha-pngs gif89a}; do
+for name in ${INPUTS:-large medium empty font-mono mixed jpegs gifs image-jpegs pngs alpha-pngs gif89a}; do
   input=$name.txt
   bytes=$(stat -c %s "$input")
   case $name in
@@ -92,6 +121,29 @@ for name in ${INPUTS:-large medium empty jpegs gifs image-jpegs pngs alpha-pngs 
     fi
   }
   case $name in
+    font-mono | mixed)
+      family="DejaVu Sans Mono"; [ "$name" = mixed ] && family="DejaVu Sans"
+      peer_bytes=$(stat -c %s "$name.peer.txt")
+      font_peer() {  # label, command...: throughput on the 400 KB against kestrin's
+        local label=$1 p_time p_peak
+        shift
+        if read -r p_time p_peak < <("$tool" measure "$peer_runs" "$@" 2>/dev/null); then
+          peers+="$label $(awk -v p="$p_time" -v k="$k_time" -v pb="$peer_bytes" -v kb="$bytes" \
+            'BEGIN { printf "%.0fx slower", (kb / k) / (pb / p) }') on 400 KB: $(awk -v p="$p_time" \
+            'BEGIN { printf "%.1fs", p }') $(mb "$(stat -c %s peer.pdf)")MB (peak $(awk -v m="$p_peak" \
+            'BEGIN { printf "%.0f", m / 1024 }')MB)  "
+        else
+          peers+="$label failed  "
+        fi
+      }
+      if have node && [ -d "$js_peers/node_modules/@myriaddreamin/typst-ts-node-compiler" ]; then
+        font_peer typst node "$js_peers/typst.mjs" "$name.peer.txt" peer.pdf "$family"
+      else peers+="(typst not installed: cd bench/npm && npm ci)  "; fi
+      if have paps && have ps2pdf; then
+        font_peer paps+ps2pdf sh -c 'paps --font="$1 10" "$2" | ps2pdf - peer.pdf' sh "$family" \
+          "$name.peer.txt"
+      else peers+="(paps+ps2pdf not installed)  "; fi
+      ;;
     large | medium | empty)
       if have enscript && have ps2pdf; then
         peer enscript+ps2pdf sh -c 'enscript -q -B -p - "$1" | ps2pdf - peer.pdf' sh "$input"
@@ -112,6 +164,11 @@ for name in ${INPUTS:-large medium empty jpegs gifs image-jpegs pngs alpha-pngs 
   esac
   row "$name" "$k_time" "$k_peak" "$peers"
   case $name in
+    font-mono | mixed)
+      read -r z_time z_peak < <(measure "$kestrin" -z "$input" "$name.z.pdf")
+      row "$name -z" "$z_time" "$z_peak" "$(awk -v zs="$(stat -c %s "$name.z.pdf")" \
+        -v ks="$(stat -c %s "$name.pdf")" 'BEGIN { printf "PDF %.2fMB (without -z %.2fMB)", zs / 1e6, ks / 1e6 }')"
+      ;;
     large | medium | empty)
       if "$kestrin" -z "$input" "$name.z.pdf" 2>/dev/null | grep -q 'no errors'; then
         read -r z_time z_peak < <(measure "$kestrin" -z "$input" "$name.z.pdf")
@@ -145,4 +202,10 @@ if have valgrind; then
       'BEGIN { printf "instructions per input byte (medium.txt, callgrind): %.1f\n", i / b }'
 else
   echo "instructions per input byte: valgrind not installed"
+fi
+
+if [ -d "$(dirname "$editor_bench")/../editors/vscode/node_modules/vscode-jsonrpc" ]; then
+  node "$editor_bench" "$kestrin" "$letter" medium.txt
+else
+  echo "editor latencies: cd editors/vscode && npm ci"
 fi

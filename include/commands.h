@@ -8,6 +8,32 @@
 // Reads a command group after its "<" token, up to and including ">".
 void run_command_group();
 
+// A command word: the handler the interpreter calls right after the word,
+// and what the editor support, the man page and the README say of it.
+struct CommandWord {
+  const char* word;
+  void (*handler)();
+  const char* arguments;  // "picture x y width height"; "[title]" bracketed, "<actions>" a list,
+                          // "utf8 | winansi" a choice of words
+  const char* summary;    // one sentence: what it does
+  const char* details;    // defaults, ranges and where it may stand
+};
+extern const CommandWord command_words[];
+extern const size_t command_word_count;
+
+// The row of `word` (whole, case-sensitive), or null when no command has it.
+const CommandWord* find_command_word(const char* word);
+
+// A word of an action list (the compiler reads them in
+// src/navigation/annotations.cc), for the documentation and the editors.
+struct ActionWord {
+  const char* word;
+  const char* operands;  // as CommandWord::arguments; empty when it takes none
+  const char* summary;
+};
+extern const ActionWord action_words[];
+extern const size_t action_word_count;
+
 // Settings.
 void command_paper();       // width height
 void command_rotate();      // degrees

@@ -67,9 +67,20 @@ enum : int {
   msg_not_in_winansi = 42,
   msg_invalid_utf8 = 43,
   msg_value_out_of_range = 44,
-  msg_out_of_memory = 45,
-  msg_internal_error = 46,
-  message_count = 47,
+  msg_font_in_page = 45,
+  msg_font_number = 46,
+  msg_font_number_used = 47,
+  msg_not_a_font = 48,
+  msg_web_font = 49,
+  msg_font_licence = 50,
+  msg_colour_font = 51,
+  msg_font_damaged = 52,
+  msg_no_such_font = 53,
+  msg_fallback_not_font = 54,
+  msg_font_too_large = 55,
+  msg_out_of_memory = 56,
+  msg_internal_error = 57,
+  message_count = 58,
 };
 
 // ORDER MESSAGES: indexed by the msg_ constants above.
@@ -105,8 +116,13 @@ enum WarningKind : int {
   warn_undeclared_utf8,    // UTF-8 text in a document read as Windows-1252
   warn_media_kind,         // a picture file of another kind than its command reads
   warn_arithmetic_jpeg,    // an arithmetic-coded JPEG
+  warn_missing_character,  // a character no font of the page text has
+  warn_unshaped_text,      // a string shown by an operator in a registered font
   warning_kind_count,
 };
+
+// A few words for each kind ("unknown operator"), as the count line names it.
+const char* warning_kind_name(WarningKind kind);
 
 // Reports "FILE:LINE: warning: TEXT" unless -w turned warnings off. Each kind
 // is shown at most warning_show_limit times per run; the rest are counted.

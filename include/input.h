@@ -74,6 +74,9 @@ inline int winansi_byte(int token, int stop_code) {
   return token < tok_unicode ? token & 0xFF : winansi_byte_of_unicode(token, stop_code);
 }
 
+// The same, or -1 when Windows-1252 lacks the character.
+int winansi_byte_or_none(int token);
+
 // The character a Windows-1252 byte stands for (a code point).
 int unicode_of_winansi(int byte);
 

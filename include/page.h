@@ -59,9 +59,50 @@ struct ContentOperator {
 
 using OperatorVisitor = void (*)(const ContentOperator& op, void* context);
 
+// What the PDF operator `text` takes and does ("x y m : begins a subpath at
+// (x, y)"), or null for an operator PDF does not define.
+const char* pdf_operator_description(const unsigned char* text, size_t length);
+
 // Calls `visit` for every operator in `content`, whatever the bytes.
 void lex_content_operators(const unsigned char* content, size_t size, OperatorVisitor visit,
                            void* context);
+
+// --- Page text in registered fonts (src/page/font_text.cc) ------------------
+
+// The page font, followed through the operators that set it: the page's
+// start, the initial text state once written, and each operator of a block
+// before the text or inside it.
+void text_font_begin_page();
+void text_font_after_inittext();
+void follow_text_font(const ContentOperator& op);
+
+// The number of font name "F1" .. "F99" when it is a standard or a
+// registered font, else 0.
+int32_t font_number_of_name(const unsigned char* text, size_t length);
+
+// Whether the page font is a registered font: page text is then collected
+// with add_font_text and shown, shaped, by show_font_text at the end of
+// the line or before a block or command.
+bool in_embedded_font();
+bool end_line();  // as a line feed: T*; true if the line filled the page
+
+// Under <wrap N>: when the collected text is wider than N columns (a column
+// is the width of the font's digit zero), the text before its last word is
+// shown and the line ended; true if that filled the page. At a line's end
+// (`at_end`) the break is made only if the page has room for it.
+bool wrap_font_text(bool at_end);
+void add_font_text(int token);
+void add_font_text_run();  // plain characters that follow, from the input window
+void show_font_text();
+
+// A character Windows-1252 lacks, in a standard font: drawn from the
+// Liberation face of that font or a <fallback> font (true), or recorded for
+// the stop at the end (false).
+bool show_fallback_char(int token);
+
+// After the last page: the characters no font had, all of them named on
+// standard error, stop the run (code 84).
+void stop_for_missing_characters();
 
 // --- Warnings about the page (src/page/layout_warnings.cc) ------------------
 // Only standard error hears of them; with warnings off they cost a compare.

@@ -112,6 +112,10 @@ struct FileCloser {
   }
 };
 
+// Where the picture or sound file named `path` in the input is read from:
+// relative names are taken from the host's base folder when it has one.
+std::string external_path(const char* path);
+
 // Opens an external file named in the input. A file that cannot be opened,
 // a directory or a device stops with `open_code` and message 19; the output
 // file itself (the one a successful run replaces) stops with code 71.
@@ -161,4 +165,8 @@ int32_t emit_pool_string(int32_t offset);
 // --- Fixed document objects --------------------------------------------------
 
 void write_font_objects();
+
+// The base font name of the standard font /F`font` ("Helvetica-Bold" for 6),
+// null outside 1 to 14.
+const char* standard_font_name(int font);
 void write_document_tail();

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "diagnostics.h"
+#include "fonts.h"
 
 // Limits. The names are the ones the messages tell the user to increase.
 constexpr int max_obj = 30000;          // object numbers 1 .. 29999
@@ -59,6 +60,14 @@ struct RunHost {
   std::string* console_capture = nullptr;      // console text here, not to a file
   std::string* diagnostics_capture = nullptr;  // standard error here
   std::vector<Diagnostic>* diagnostic_list = nullptr;  // every stop and warning, as records
+  const char* memory_text_file = nullptr;  // the file a text given in memory stands for: warnings
+                                           // name it, and the output may not be it
+  const char* base_folder = nullptr;  // relative picture and sound names are read from here
+                                      // (null: the working directory)
+  std::vector<std::string>* files_opened = nullptr;  // each picture and sound file the run
+                                                     // tried to open, as opened
+  bool discard_output = false;  // write nothing: the output path only names the file that the
+                                // same-file checks compare pictures and sounds with
   bool text_in_runs = true;  // plain page text shown in runs, not token by token (same PDF)
   uint64_t max_decoded_bytes = uint64_t{1} << 27;  // a decoded picture's memory: 128 MB
   // Bit N: descriptor N (standard input, output, error) was closed when the
@@ -140,6 +149,15 @@ struct TextLayout {
   double size;          // font size
   double x, y;          // start of the line at layout_lines (baseline)
   double leading;
+};
+
+// The page font as the content stream sets it: a standard font /F1 .. /F14,
+// a registered font /F15 .. /F99, or 0 when none is known; its size and the
+// text rise. q and Q save and restore it, as PDF does.
+struct TextFont {
+  int32_t font;   // 0: not known
+  double size;    // points
+  double rise;    // Ts, points
 };
 
 struct RunState {
@@ -257,6 +275,16 @@ struct RunState {
   int64_t control_warned_line;           // input line of the last control character warning
   std::vector<unsigned char> block_storage;  // the collector's bytes; room grows as needed
   BlockCheck block_check;                    // the block being read
+
+  // Fonts (include/fonts.h) and the page text set in them (src/page/font_text.cc).
+  FontState fonts;                     // registered fonts, glyphs shown, fallbacks
+  bool group_closed;                   // a command read its group's ">" itself
+  TextFont text_font;                  // the page's font, from the blocks and inittext
+  std::vector<TextFont> text_font_saved;  // q pushes, Q pops
+  std::u32string font_text;            // page text in an embedded font, not yet shown
+  int32_t font_dictionary;             // the page fonts' dictionary with the new fonts, 0: none yet
+  LaidOutText laid_out;                // the glyphs of font_text, in visual order
+  std::string glyph_operators;         // their operators, written at once
 };
 
 extern RunState run;

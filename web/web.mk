@@ -31,7 +31,9 @@ WASM_LDFLAGS = -O2 -fexceptions -sMODULARIZE=1 -sEXPORT_ES6=1 -sEXPORT_NAME=crea
   -sEXIT_RUNTIME=0 -sFILESYSTEM=1 -sEXPORTED_RUNTIME_METHODS=FS \
   -sEXPORTED_FUNCTIONS=_malloc,_free
 
-WASM_SOURCES = $(filter-out src/driver/main.cc,$(wildcard src/*/*.cc)) web/wasm/entry.cc
+# The native program's entry, watch mode and language server stay out.
+WASM_SOURCES = $(filter-out src/driver/main.cc src/driver/watch.cc src/lsp/%.cc,$(wildcard src/*/*.cc)) \
+  web/wasm/entry.cc
 WASM_OBJECTS = $(patsubst %.cc,$(WASM_BUILD)/obj/%.o,$(WASM_SOURCES))
 NPM_DIR = web/npm
 PLAYGROUND_DIR = web/playground

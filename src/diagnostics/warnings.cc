@@ -12,6 +12,7 @@ const char* const kind_name[warning_kind_count] = {
     "text below the page", "line wider than the page", "font name",
     "unknown operator",    "control character",        "unescaped bracket",
     "undeclared utf-8",    "picture file kind",        "arithmetic-coded jpeg",
+    "character not in the font", "unshaped text",
 };
 
 void put_diagnostic(const std::string& line) {
@@ -22,6 +23,8 @@ void put_diagnostic(const std::string& line) {
 }
 
 }  // namespace
+
+const char* warning_kind_name(WarningKind kind) { return kind_name[kind]; }
 
 void report_problem(const std::string& text) { put_diagnostic("kestrin: " + text + "\n"); }
 

@@ -40,8 +40,11 @@ namespace {
 // Whether `path` names the file the input was read from (links followed;
 // "-" compares standard output).
 bool names_input_file(const char* path) {
-  FileId id;
-  return run.input_file.file && output_identity(path, &id) && run.input_file.id == id;
+  FileId id, input;
+  if (!output_identity(path, &id)) return false;
+  if (run.input_file.file) return run.input_file.id == id;
+  const char* stands_for = run.host.memory_text_file;
+  return stands_for && output_identity(stands_for, &input) && input == id;
 }
 
 // Everything after the input is attached; ends in the stop, never returns.
@@ -104,6 +107,7 @@ void run_document() {
     compose_page();
     write_page_object();
   }
+  stop_for_missing_characters();
   write_document_tail();
 }
 
@@ -150,6 +154,17 @@ int run_kestrin(int argc, const char* const* argv, const RunHost& host) {
                stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;
   }
+  // The two modes of the native program (src/driver/main.cc) that do not
+  // fit a run in a host: they go through the usage stop here.
+  if (line.action == CommandLine::language_server ||
+      (line.watch && line.action == CommandLine::convert)) {
+    line.action = CommandLine::usage;
+    line.native_only = line.watch ? "--watch" : "--lsp";
+  }
+  return convert_files(line, host);
+}
+
+int convert_files(const CommandLine& line, const RunHost& host) {
   bool from_stdin = line.input && std::strcmp(line.input, "-") == 0;
   std::signal(SIGXFSZ, SIG_IGN);  // an over-large file fails a write instead
   const char* input_name = from_stdin ? "<stdin>" : line.input ? line.input : "";
@@ -158,6 +173,8 @@ int run_kestrin(int argc, const char* const* argv, const RunHost& host) {
       if (line.unknown)
         report_problem(std::string("unknown option ") + line.unknown +
                        " (kestrin --help lists them)");
+      if (line.native_only)
+        report_problem(std::string(line.native_only) + " needs the native kestrin program");
       fatal_error(1, msg_usage);
     }
     // The console text must not mix with a PDF written to standard output.
@@ -176,7 +193,8 @@ int run_kestrin(int argc, const char* const* argv, const RunHost& host) {
 
 int run_kestrin_on_text(const unsigned char* text, size_t size, const char* output_path,
                         const RunOptions& options, const RunHost& host) {
-  return run_compiler(options, host, "<memory>", [=] {
+  const char* name = host.memory_text_file ? host.memory_text_file : "<memory>";
+  return run_compiler(options, host, name, [=] {
     input_open_memory(text, size);
     compile(output_path);
   });

@@ -17,6 +17,10 @@ const char help_text[] =
     "      --warnings-as-errors\n"
     "                         stop with status 1 when the document had warnings\n"
     "      --no-sync          do not wait for the PDF to reach the disk\n"
+    "      --watch            convert, then again whenever the input or a picture,\n"
+    "                         sound or font it uses changes (Ctrl-C ends)\n"
+    "      --lsp              serve the Language Server Protocol on standard\n"
+    "                         input and output, for editors\n"
     "  -h, --help             print this help and exit\n"
     "  -V, --version          print the version and exit\n"
     "  --                     end of the options\n"
@@ -51,6 +55,11 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
       line.options.warnings_as_errors = true;
     } else if (!std::strcmp(arg, "--no-sync")) {
       line.options.sync = false;
+    } else if (!std::strcmp(arg, "--watch")) {
+      line.watch = true;
+    } else if (!std::strcmp(arg, "--lsp")) {
+      line.action = argc - next == 1 ? CommandLine::language_server : CommandLine::usage;
+      return line;
     } else {
       line.unknown = arg;
       line.action = CommandLine::usage;

@@ -4,11 +4,13 @@
 #include "run_state.h"
 
 struct CommandLine {
-  enum Action { convert, help, version, usage } action = convert;
+  enum Action { convert, help, version, usage, language_server } action = convert;
   RunOptions options;
+  bool watch = false;  // --watch: convert, then again whenever a file it read changes
   const char* input = nullptr;    // "-": standard input
   const char* output = nullptr;   // "-": standard output
   const char* unknown = nullptr;  // an option this program does not know
+  const char* native_only = nullptr;  // --lsp or --watch asked of a run in a host
 };
 
 // Reads `kestrin [options] infile outfile`; "--" ends the options. Anything
@@ -17,3 +19,12 @@ CommandLine parse_command_line(int argc, const char* const* argv);
 
 // The text of --help.
 extern const char help_text[];
+
+// One conversion of the files `line` names, with its options: the whole run
+// of the command line after --help, --version, --lsp and --watch.
+int convert_files(const CommandLine& line, const RunHost& host);
+
+// --watch (src/driver/watch.cc): converts, then converts again whenever the
+// input or a picture or sound file the last run opened changes, with one
+// status line per run on standard error, until a signal ends it.
+int run_watch(const CommandLine& line, const RunHost& host);

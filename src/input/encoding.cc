@@ -74,11 +74,18 @@ int unicode_of_winansi(int byte) {
   return code_point != 0 ? code_point : byte;
 }
 
-int winansi_byte_of_unicode(int token, int stop_code) {
+int winansi_byte_or_none(int token) {
   int code_point = token - tok_unicode;
   if (code_point >= 0xA0 && code_point <= 0xFF) return code_point;
   for (int i = 0; i < 32; ++i)
     if (winansi_high[i] == code_point) return 0x80 + i;
+  return -1;
+}
+
+int winansi_byte_of_unicode(int token, int stop_code) {
+  int byte = winansi_byte_or_none(token);
+  if (byte >= 0) return byte;
+  int code_point = token - tok_unicode;
   unsigned char bytes[4];
   int count = put_utf8(code_point, bytes);
   char text[64];

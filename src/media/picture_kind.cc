@@ -8,6 +8,7 @@
 
 #include "diagnostics.h"
 #include "media.h"
+#include "pdf.h"
 
 namespace {
 
@@ -35,8 +36,9 @@ int first_frame_marker(std::FILE* file) {
 void check_jpeg_file(const char* path, int64_t line) {
   if (!run.options.warnings) return;
   struct stat info;
-  if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return;
-  std::FILE* file = std::fopen(path, "rb");
+  std::string opened = external_path(path);
+  if (stat(opened.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return;
+  std::FILE* file = std::fopen(opened.c_str(), "rb");
   if (!file) return;  // the command says why
   unsigned char head[16];
   size_t got = std::fread(head, 1, sizeof head, file);

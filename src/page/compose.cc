@@ -103,6 +103,8 @@ void show_held_word() {
   run.held_length = 0;
 }
 
+}  // namespace
+
 // Ends a line as a line feed does; true if that line filled the page.
 bool end_line() {
   end_text_line();
@@ -113,6 +115,8 @@ bool end_line() {
   run.after_blank = 0;
   return ++run.lines_on_page >= run.lines_per_page;
 }
+
+namespace {
 
 // One character of a line that may wrap; true if a line it ended filled the
 // page. The word after the line's last blank is held back: when a character
@@ -163,9 +167,21 @@ void check_undeclared_utf8(int byte) {
 
 // Shows one character of page text; true if wrapping filled the page.
 bool show_char(int t) {
+  if (run.fonts.registered != 0) {  // the text state decides which font shows it
+    if (!run.text_open) open_text_object();
+    if (in_embedded_font()) {
+      add_font_text(t);
+      return t == ' ' && run.wrap_width != 0 && wrap_font_text(false);
+    }
+  }
   int byte;
   if (t >= tok_unicode) {
-    byte = winansi_byte_of_unicode(t, 84);
+    byte = winansi_byte_or_none(t);
+    if (byte < 0) {  // from another font, in place
+      show_held_word();
+      if (show_fallback_char(t)) ++run.column;
+      return false;
+    }
   } else {
     byte = t & 0xFF;  // the byte written decides the escape
     if (byte >= 0x80 && run.utf8_checks > 0) check_undeclared_utf8(byte);
@@ -350,6 +366,7 @@ __attribute__((noinline)) void show_plain_run_of() {
 // tabs and wrapping (columns), and for high bytes while they are read as
 // UTF-8 or tested for undeclared UTF-8.
 void show_plain_run() {
+  if (!run.string_open) return;  // a character from another font closed it
   if (run.in_command || !run.host.text_in_runs || run.tab_width != 0 || run.wrap_width != 0) return;
   if (run.utf8 || (run.utf8_checks > 0 && run.input_file.high_bytes))
     show_plain_run_of<true>();
@@ -362,6 +379,10 @@ void show_plain_run() {
 void compose_page() {
   for (;;) {
     int t = next_token();
+    if (!run.font_text.empty() && (t < 0 || t == '\n' || t == '\f' || is_bracket_token(t))) {
+      if (run.wrap_width != 0) wrap_font_text(true);
+      show_font_text();
+    }
     switch (t) {
       case tok_end:
         show_held_word();
@@ -398,7 +419,11 @@ void compose_page() {
           close_content_stream();  // wrapping filled the page
           return;
         }
-        show_plain_run();
+        if (!run.font_text.empty()) {
+          if (run.wrap_width == 0) add_font_text_run();  // wrapping looks at every blank
+        }
+        else
+          show_plain_run();
         break;
     }
   }

@@ -28,6 +28,7 @@ void open_content_stream() {
   run.page_action_count = 0;
   run.lines_on_page = 0;
   run.pre_text_unknown = 0;
+  text_font_begin_page();
 }
 
 // The default text state: Courier 12 points, 12 points of leading, the first
@@ -52,6 +53,7 @@ void open_text_object() {
   }
   if (run.lines_per_page == 0) run.lines_per_page = wrap_sub(run.paper_height, 50) / 12;
   emit_text(reinterpret_cast<const char*>(run.inittext_buffer));
+  text_font_after_inittext();
   layout_begin_page();
 }
 

@@ -58,6 +58,13 @@ bool is_octal_digit(int c) { return c >= '0' && c <= '7'; }
 // Recomputes the limits the page text loop compares against.
 void refresh_limits() {
   const TextLayout& layout = run.page_layout;
+  if (!warnings_wanted()) {
+    run.below_page_line = INT32_MAX;
+    run.line_width_limit = INT64_MAX;
+    run.width_table = nullptr;
+    run.fixed_char_width = 0;
+    return;
+  }
   if (run.below_page_warned || !layout.position_known) {
     run.below_page_line = INT32_MAX;
   } else {
@@ -71,7 +78,7 @@ void refresh_limits() {
                     static_cast<int64_t>(std::min(std::floor(layout.y / layout.leading), 1e10));
     run.below_page_line = static_cast<int32_t>(std::min<int64_t>(first_below, INT32_MAX));
   }
-  if (!layout.width_known || layout.font < 1 || layout.font > 14 || !(layout.size > 0)) {
+  if (!layout.width_known || layout.font < 1 || !(layout.size > 0)) {
     run.line_width_limit = INT64_MAX;
     run.width_table = nullptr;
     run.fixed_char_width = 0;
@@ -79,19 +86,9 @@ void refresh_limits() {
   }
   double room = (run.paper_width - layout.x) * 1000.0 / layout.size;
   run.line_width_limit = room < 0 ? -1 : room > 1e15 ? INT64_MAX : static_cast<int64_t>(room);
-  run.width_table = standard_font_widths(layout.font);
-  run.fixed_char_width = run.width_table ? 0 : 600;
-}
-
-// The font number of a name "F1" .. "F14", else 0.
-int standard_font_number(const unsigned char* text, size_t length) {
-  if (length < 2 || length > 3 || text[0] != 'F' || text[1] < '1' || text[1] > '9') return 0;
-  int number = text[1] - '0';
-  if (length == 3) {
-    if (text[2] < '0' || text[2] > '9') return 0;
-    number = number * 10 + (text[2] - '0');
-  }
-  return number <= 14 ? number : 0;
+  // Text in a registered font adds its glyphs' advances itself.
+  run.width_table = layout.font <= 14 ? standard_font_widths(layout.font) : nullptr;
+  run.fixed_char_width = layout.font <= 4 ? 600 : 0;
 }
 
 std::string printable(const unsigned char* text, size_t length) {
@@ -192,7 +189,7 @@ void follow_in_text(BlockAnalysis& a, uint32_t name, const ContentOperator& op, 
       layout.width_known = false;
       return;
     }
-    layout.font = standard_font_number(font->text, font->length);
+    layout.font = font_number_of_name(font->text, font->length);
     layout.size = operand(op, 1, 0);
   } else if (name == op_Td || name == op_TD) {
     if (!numbers(op, 2)) {
@@ -259,10 +256,21 @@ void check_operator(const ContentOperator& op, void* context) {
   if (name == op_Tf && op.operand_count >= 2 &&
       op.operands[op.operand_count - 2].kind == ContentOperand::name) {
     const ContentOperand& font = op.operands[op.operand_count - 2];
-    if (!standard_font_number(font.text, font.length))
+    if (!font_number_of_name(font.text, font.length))
       warn(warn_font_name, line,
            "font /" + printable(font.text, font.length) + " " + a.where +
-               " is not one of the fonts /F1 to /F14");
+               (run.fonts.registered ? " is neither a standard font (/F1 to /F14) nor registered"
+                                     : " is not one of the fonts /F1 to /F14"));
+  }
+  // The page font: followed before the text and in it (not in the initial
+  // text state, which each page's text object follows when it writes it).
+  if (a.place == BlockPlace::in_text || a.place == BlockPlace::before_text) {
+    bool shows = name == op_Tj || name == op_TJ || name == op_quote || name == op_double_quote;
+    if (shows && in_embedded_font())
+      warn(warn_unshaped_text, line,
+           "a string shown by '" + printable(op.text, op.length) +
+               "' in a registered font is not shaped and shows glyph ids; write it as page text");
+    follow_text_font(op);
   }
   if (a.place == BlockPlace::before_text) follow_before_text(a, name);
   if (a.layout) follow_in_text(a, name, op, line);
@@ -289,7 +297,7 @@ void layout_begin_page() {
   run.line_width = 0;
   run.below_page_warned = 0;
   run.layout_lines = 0;
-  if (!warnings_wanted()) {
+  if (!warnings_wanted() && run.fonts.registered == 0) {  // nothing needs the layout
     run.below_page_line = INT32_MAX;
     run.line_width_limit = INT64_MAX;
     run.width_table = nullptr;
@@ -328,7 +336,7 @@ void note_wide_line(int64_t width, int64_t line) {
   int64_t points = static_cast<int64_t>(std::min(std::max(std::ceil(over - 0.005), 1.0), 1e15));
   std::string text = "page text runs " + std::to_string(points) +
                      (points == 1 ? " point" : " points") + " past the right edge of the page";
-  if (!run.width_table)  // the same width for every character: say where it leaves
+  if (layout.font >= 1 && layout.font <= 4)  // Courier: say where it leaves
     text += " (it leaves the page at column " +
             std::to_string(std::max<int64_t>(run.line_width_limit, -1) / 600 + 1) + ")";
   warn(warn_too_wide, line, text);
@@ -356,7 +364,6 @@ void note_stray_closer(int token) {
 }
 
 BlockCheck* block_check_begin() {
-  if (!warnings_wanted()) return nullptr;
   BlockCheck& check = run.block_check;
   check.length = 0;
   check.bracket_seen = false;
@@ -400,6 +407,8 @@ void block_check_end(BlockCheck* check, BlockPlace place, int64_t first_line) {
                   nullptr, run.lines_on_page, &run.layout_lines};
   if (place == BlockPlace::in_text) a.layout = &run.page_layout;
   if (unreadable) {
+    if (place == BlockPlace::in_text || place == BlockPlace::before_text)
+      run.text_font.font = 0;  // not followed: its bytes are not what was meant
     if (place == BlockPlace::in_text) {
       run.page_layout.position_known = run.page_layout.width_known = false;
       run.line_width = unmeasured_line;

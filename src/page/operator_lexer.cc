@@ -13,22 +13,96 @@
 namespace {
 
 // Text, graphics state, path, colour, XObject, inline image, marked
-// content, compatibility and Type 3 operators.
-constexpr const char* known_operator_names[] = {
-    "\"", "'",  "B",  "B*", "BDC", "BI", "BMC", "BT", "BX",  "CS", "DP", "Do", "EI",  "EMC", "ET",
-    "EX", "F",  "G",  "ID", "J",   "K",  "M",   "MP", "Q",   "RG", "S",  "SC", "SCN", "T*",  "TD",
-    "TJ", "TL", "Tc", "Td", "Tf",  "Tj", "Tm",  "Tr", "Ts",  "Tw", "Tz", "W",  "W*",  "b",   "b*",
-    "c",  "cm", "cs", "d",  "d0",  "d1", "f",   "f*", "g",   "gs", "h",  "i",  "j",   "k",   "l",
-    "m",  "n",  "q",  "re", "rg",  "ri", "s",   "sc", "scn", "sh", "v",  "w",  "y",
+// content, compatibility and Type 3 operators, with their operands and what
+// they do (shown by the language server's hover).
+struct KnownOperator {
+  const char* name;
+  const char* description;
 };
-constexpr size_t known_operator_count = sizeof known_operator_names / sizeof *known_operator_names;
+constexpr KnownOperator known_operator_table[] = {
+    {"\"",
+     "aw ac string \" : sets word and character spacing, moves to the next line, shows a string"},
+    {"'", "string ' : moves to the next line and shows a string"},
+    {"B", "B : fills (non-zero winding) and strokes the path"},
+    {"B*", "B* : fills (even-odd) and strokes the path"},
+    {"BDC", "tag properties BDC : begins marked content with properties"},
+    {"BI", "BI : begins an inline image"},
+    {"BMC", "tag BMC : begins marked content"},
+    {"BT", "BT : begins a text object"},
+    {"BX", "BX : begins a section whose unknown operators are ignored"},
+    {"CS", "name CS : sets the stroking colour space"},
+    {"DP", "tag properties DP : a marked-content point with properties"},
+    {"Do", "name Do : draws an XObject (a picture listed as /Im<number>)"},
+    {"EI", "EI : ends an inline image"},
+    {"EMC", "EMC : ends marked content"},
+    {"ET", "ET : ends a text object"},
+    {"EX", "EX : ends a BX section"},
+    {"F", "F : fills the path (non-zero winding; an old spelling of f)"},
+    {"G", "gray G : sets the stroking colour to a grey level (0 black to 1 white)"},
+    {"ID", "ID : begins an inline image's data"},
+    {"J", "cap J : sets the line cap (0 butt, 1 round, 2 square)"},
+    {"K", "c m y k K : sets the stroking colour in CMYK"},
+    {"M", "limit M : sets the miter limit"},
+    {"MP", "tag MP : a marked-content point"},
+    {"Q", "Q : restores the graphics state saved by q"},
+    {"RG", "r g b RG : sets the stroking colour in RGB (0 to 1 each)"},
+    {"S", "S : strokes the path"},
+    {"SC", "c1 ... SC : sets the stroking colour in its colour space"},
+    {"SCN", "c1 ... [name] SCN : sets the stroking colour, pattern or separation"},
+    {"T*", "T* : moves to the start of the next line (by the leading)"},
+    {"TD", "tx ty TD : moves to the next line by (tx, ty) and sets the leading to -ty"},
+    {"TJ", "[strings and numbers] TJ : shows strings, moving back by each number in 1/1000 em"},
+    {"TL", "leading TL : sets the distance from one baseline to the next"},
+    {"Tc", "spacing Tc : sets extra space after every character"},
+    {"Td", "tx ty Td : moves to the start of the next line, offset by (tx, ty)"},
+    {"Tf", "font size Tf : selects a font and size, e.g. /F1 12 Tf"},
+    {"Tj", "string Tj : shows a string"},
+    {"Tm", "a b c d e f Tm : sets the text matrix and the line matrix"},
+    {"Tr", "mode Tr : sets the text render mode (0 fill, 1 stroke, 2 both, 3 invisible, 4-7 clip)"},
+    {"Ts", "rise Ts : raises the baseline (superscript, subscript)"},
+    {"Tw", "spacing Tw : sets extra space after every blank"},
+    {"Tz", "percent Tz : scales characters horizontally"},
+    {"W", "W : clips to the path (non-zero winding)"},
+    {"W*", "W* : clips to the path (even-odd)"},
+    {"b", "b : closes, fills (non-zero winding) and strokes the path"},
+    {"b*", "b* : closes, fills (even-odd) and strokes the path"},
+    {"c", "x1 y1 x2 y2 x3 y3 c : appends a Bezier curve"},
+    {"cm", "a b c d e f cm : concatenates a matrix to the current transformation"},
+    {"cs", "name cs : sets the filling colour space"},
+    {"d", "[dashes] phase d : sets the dash pattern"},
+    {"d0", "wx wy d0 : sets a Type 3 glyph's width"},
+    {"d1", "wx wy llx lly urx ury d1 : sets a Type 3 glyph's width and box"},
+    {"f", "f : fills the path (non-zero winding)"},
+    {"f*", "f* : fills the path (even-odd)"},
+    {"g", "gray g : sets the filling colour to a grey level (0 black to 1 white)"},
+    {"gs", "name gs : applies a graphics state parameter dictionary"},
+    {"h", "h : closes the subpath"},
+    {"i", "flatness i : sets the flatness tolerance"},
+    {"j", "join j : sets the line join (0 miter, 1 round, 2 bevel)"},
+    {"k", "c m y k k : sets the filling colour in CMYK"},
+    {"l", "x y l : appends a straight line"},
+    {"m", "x y m : begins a subpath at (x, y)"},
+    {"n", "n : ends the path without filling or stroking"},
+    {"q", "q : saves the graphics state"},
+    {"re", "x y width height re : appends a rectangle"},
+    {"rg", "r g b rg : sets the filling colour in RGB (0 to 1 each); text is filled"},
+    {"ri", "intent ri : sets the colour rendering intent"},
+    {"s", "s : closes and strokes the path"},
+    {"sc", "c1 ... sc : sets the filling colour in its colour space"},
+    {"scn", "c1 ... [name] scn : sets the filling colour, pattern or separation"},
+    {"sh", "name sh : paints a shading"},
+    {"v", "x2 y2 x3 y3 v : appends a Bezier curve starting at the current point"},
+    {"w", "width w : sets the line width"},
+    {"y", "x1 y1 x3 y3 y : appends a Bezier curve ending at (x3, y3)"},
+};
+constexpr size_t known_operator_count = sizeof known_operator_table / sizeof *known_operator_table;
 
 // Their codes in increasing order, for a binary search.
 struct KnownOperators {
   uint32_t code[known_operator_count];
   constexpr KnownOperators() : code() {
     for (size_t i = 0; i < known_operator_count; ++i) {
-      uint32_t value = operator_code(known_operator_names[i]);
+      uint32_t value = operator_code(known_operator_table[i].name);
       size_t at = i;
       for (; at > 0 && code[at - 1] > value; --at) code[at] = code[at - 1];
       code[at] = value;
@@ -228,4 +302,11 @@ class Lexer {
 void lex_content_operators(const unsigned char* content, size_t size, OperatorVisitor visit,
                            void* context) {
   Lexer(content, size, visit, context).run();
+}
+
+const char* pdf_operator_description(const unsigned char* text, size_t length) {
+  for (const KnownOperator& known : known_operator_table)
+    if (std::strlen(known.name) == length && std::memcmp(known.name, text, length) == 0)
+      return known.description;
+  return nullptr;
 }

@@ -70,8 +70,14 @@ void write_page_object() {
   write_page_annotations();
   emit_text(">>\nendobj\n");
 
+  // The fonts: the standard ones (object 8) until the document has others,
+  // then a dictionary of all of them, written at the end, whose number is
+  // the first after this page's annotations.
+  bool new_fonts = run.font_dictionary == 0 && !run.fonts.fonts.empty();
+  if (new_fonts)
+    run.font_dictionary = run.next_object + 1 + run.page_annotation_count + run.page_action_count;
   begin_object("<<\n/Font ");
-  emit_reference(obj_font_resources);
+  emit_reference(run.font_dictionary != 0 ? run.font_dictionary : obj_font_resources);
   emit_text("\n/ProcSet ");
   emit_reference(obj_procset);
   emit_text("\n");
@@ -79,7 +85,7 @@ void write_page_object() {
   emit_text(">>\nendobj\n");
 
   // Skip the numbers the page's annotations and actions will be written under.
-  run.next_object += run.page_annotation_count + run.page_action_count;
+  run.next_object += run.page_annotation_count + run.page_action_count + (new_fonts ? 1 : 0);
   if (run.next_object > max_obj) fatal_error(9, msg_too_many_objects);
 }
 

@@ -6,19 +6,20 @@
 // viewer preferences 5, procedure set 6 and information 7, written by setting
 // next_object back to those numbers. next_object is then restored to one past
 // the highest number of the run, for the table and /Size.
+#include "fonts.h"
 #include "navigation.h"
 #include "page.h"
 #include "pdf.h"
 
 namespace {
 
-struct Font {
+struct StandardFont {
   const char* base_font;
   bool win_ansi;  // the symbol fonts keep their own encoding
 };
 
 // Named F1 .. F14, objects 9 .. 22, in this order.
-const Font standard_fonts[] = {
+const StandardFont standard_fonts[] = {
     {"Courier", true},           {"Courier-Bold", true},
     {"Courier-Oblique", true},   {"Courier-BoldOblique", true},
     {"Helvetica", true},         {"Helvetica-Bold", true},
@@ -36,6 +37,11 @@ void begin_fixed_object(int32_t number, const char* text) {
 
 }  // namespace
 
+const char* standard_font_name(int font) {
+  constexpr int font_count = sizeof standard_fonts / sizeof standard_fonts[0];
+  return font >= 1 && font <= font_count ? standard_fonts[font - 1].base_font : nullptr;
+}
+
 void write_font_objects() {
   constexpr int font_count = sizeof standard_fonts / sizeof standard_fonts[0];
   static_assert(obj_first_font + font_count == obj_first_dynamic, "the fonts fill 9 .. 22");
@@ -49,7 +55,7 @@ void write_font_objects() {
   }
   emit_text("\n>>\nendobj\n");
   int number = 1;
-  for (const Font& font : standard_fonts) {
+  for (const StandardFont& font : standard_fonts) {
     begin_object("<<\n/Type /Font\n/Subtype /Type1\n/Name /F");
     emit_int(number++);
     emit_text("\n/BaseFont /");
@@ -59,7 +65,35 @@ void write_font_objects() {
   }
 }
 
+// The fonts the document registered or drew from, then the dictionary of
+// every page font that the pages from the first of them name.
+static void write_new_fonts() {
+  if (run.font_dictionary == 0) return;
+  write_font_subsets(run.fonts, run.options.compress);
+  int32_t after = run.next_object;
+  run.next_object = run.font_dictionary;
+  begin_object("<<\n");
+  for (int number = 1; number <= 14; ++number) {
+    emit_text("/F");
+    emit_int(number);
+    emit_text(" ");
+    emit_int(obj_first_font + number - 1);
+    emit_text(" 0 R\n");
+  }
+  for (const auto& font : run.fonts.fonts) {
+    if (font->object == 0) continue;  // never shown
+    emit_text("/");
+    emit_text(font->resource_name.c_str());
+    emit_text(" ");
+    emit_int(font->object);
+    emit_text(" 0 R\n");
+  }
+  emit_text(">>\nendobj\n");
+  run.next_object = after;
+}
+
 void write_document_tail() {
+  write_new_fonts();
   write_outline_items();
   int32_t object_count = run.next_object;  // one past every number of the run
   write_annotation_objects();
@@ -71,7 +105,11 @@ void write_document_tail() {
   emit_text("\n");
   // The header, written first, says 1.2; masks are 1.3 and 1.4, and readers
   // take the catalogue's version over the header's.
-  if (run.transparency_used) emit_text("/Version /1.4\n");
+  // OpenType fonts with CFF outlines are 1.6.
+  if (run.fonts.needs_version_1_6)
+    emit_text("/Version /1.6\n");
+  else if (run.transparency_used)
+    emit_text("/Version /1.4\n");
   if (run.fullscreen_duration != 0)
     emit_text("/PageMode /FullScreen\n");
   else if (run.outline_count != 0)

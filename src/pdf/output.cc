@@ -106,11 +106,19 @@ void emit_reference(int32_t object) {
   emit_text(" 0 R");
 }
 
+std::string external_path(const char* path) {
+  if (!run.host.base_folder || path[0] == '/' || path[0] == 0) return path;
+  return std::string(run.host.base_folder) + "/" + path;
+}
+
 std::FILE* open_external_file(const char* path, int open_code) {
   FileId id;
-  std::FILE* file = open_for_reading(path, &id, false);
+  std::string opened = external_path(path);
+  if (run.host.files_opened) run.host.files_opened->push_back(opened);
+  std::FILE* file = open_for_reading(opened.c_str(), &id, false);
   int open_error = errno;
-  if (run.output_file.file && (file ? id == run.output_file.id : output_would_replace(path))) {
+  if (run.output_file.file &&
+      (file ? id == run.output_file.id : output_would_replace(opened.c_str()))) {
     if (file) std::fclose(file);
     report_problem(std::string(path) + ": is the output file");
     fatal_error(71, msg_output_is_input);

@@ -228,6 +228,30 @@ bool copy_into_output(int from, int to) {
   return ok && sync_to_disk(to);
 }
 
+// For a run that keeps nothing: the bytes go to /dev/null, and the output
+// takes the identity a real output of that name would have (the file it
+// would replace, or its name when there is none yet), so that a picture or
+// sound file named like it stops the run as it would on the command line.
+bool open_discarded_output(const char* path) {
+  OutputStream& out = run.output_file;
+  std::string target = path;
+  struct stat info;
+  bool resolved = std::strcmp(path, "-") != 0 && resolve_links(target);
+  bool present = resolved && stat(target.c_str(), &info) == 0;
+  out.id = present ? id_of(info) : FileId{UINT64_MAX, UINT64_MAX};  // none: nothing matches
+  if (resolved && (present ? S_ISREG(info.st_mode) : errno == ENOENT)) {
+    out.final_canonical = canonical_name(target);
+    if (!out.final_canonical.empty()) out.final_path = target;
+  }
+  out.file = std::fopen("/dev/null", "wb");
+  if (!out.file) {
+    report_file_problem("/dev/null", errno);
+    return false;
+  }
+  std::setvbuf(out.file, nullptr, _IONBF, 0);
+  return true;
+}
+
 }  // namespace
 
 bool output_names_standard_output(const char* path) {
@@ -262,6 +286,7 @@ bool output_open(const char* path) {
   out.temp_path[0] = 0;
   out.final_path.clear();
   out.final_canonical.clear();
+  if (run.host.discard_output) return open_discarded_output(path);
   int fd;
   struct stat info;
   std::string target = path;

@@ -43,6 +43,8 @@ size_t replay(const std::string& target, int (*run_input)(const uint8_t*, size_t
 
 TEST(FuzzReplay, Documents) { EXPECT_GE(replay("document", fuzz_document), 20u); }
 
+TEST(FuzzReplay, LanguageServerMessages) { EXPECT_GE(replay("lsp", fuzz_lsp), 3u); }
+
 // Page text shown in runs must give the same documents as token by token,
 // whatever the input: every document seed is compiled both ways.
 TEST(FuzzReplay, RunsOfTextMatchTokenByToken) {
@@ -64,6 +66,7 @@ TEST(FuzzReplay, RunsOfTextMatchTokenByToken) {
   }
   EXPECT_EQ(chdir(previous), 0);
 }
+TEST(FuzzReplay, Fonts) { EXPECT_GE(replay("font", fuzz_font), 5u); }
 TEST(FuzzReplay, Gif) { EXPECT_GT(replay("gif", fuzz_gif), 20u); }
 TEST(FuzzReplay, Image) { EXPECT_GT(replay("image", fuzz_image), 30u); }
 TEST(FuzzReplay, Jpeg) { EXPECT_GT(replay("jpeg", fuzz_jpeg), 5u); }

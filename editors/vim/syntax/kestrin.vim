@@ -23,7 +23,7 @@ syntax region kestrinActionList matchgroup=kestrinBracket start=/</ skip=/\\./ e
       \ contains=kestrinAction,kestrinNumber,kestrinComment,kestrinString,kestrinEscape
 syntax region kestrinComment start=/\*/ end=/\*/ contained
 syntax region kestrinString matchgroup=kestrinBracket start=/\[/ skip=/\\./ end=/\]/ contained contains=kestrinEscape
-syntax keyword kestrinCommand contained jpg gif image sound paper rotate inittext lines pict outline fullscreen text link action
+syntax keyword kestrinCommand contained jpg gif image sound paper rotate inittext lines pict outline fullscreen text link action encoding tabs wrap font fallback
 syntax match kestrinCommand contained /\<\%(jpg\|pict\)+/
 syntax keyword kestrinAction contained url exec goto first prev next last back forward
 syntax match kestrinNumber contained /-\?\<\d\+\>/
