@@ -188,10 +188,15 @@ int temp_file_create(const std::string& folder, const std::string& base) {
   }
   char path[PATH_MAX];
   std::memcpy(path, pattern.c_str(), pattern.size() + 1);
+  hold_signals(true);  // until the signal handler knows the name
   int named = mkstemp(path);
-  if (named < 0) return -1;
-  lock(named);
-  set_temp_path(path);
+  if (named >= 0) {
+    lock(named);
+    set_temp_path(path);
+  }
+  int error = errno;
+  hold_signals(false);
+  errno = error;
   out.temp_unnamed = false;
   return named;
 }
@@ -202,13 +207,17 @@ bool temp_file_link(int fd, const std::string& folder, const std::string& base) 
   const std::string prefix = folder_prefix(folder) + temp_prefix(base);
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string path = prefix + random_letters();
-    if (linkat(AT_FDCWD, link, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-      if (!set_temp_path(path)) {
-        int error = errno;
-        unlink(path.c_str());
-        errno = error;
-        return false;
-      }
+    hold_signals(true);  // until the signal handler knows the name
+    bool linked = linkat(AT_FDCWD, link, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
+    int error = errno;
+    if (linked && !set_temp_path(path)) {
+      error = errno;
+      unlink(path.c_str());
+      linked = false;
+    }
+    hold_signals(false);
+    errno = error;
+    if (linked) {
       run.output_file.temp_unnamed = false;
       return true;
     }

@@ -25,5 +25,6 @@ void temp_files_remove_stale(const std::string& folder, const std::string& base)
 void guard_against_signals();
 
 // Holds back (true) or lets through (false) the signals that end the
-// process from outside, while the output itself is being overwritten.
+// process from outside: while a temporary file gets a name the signal
+// handler does not know yet, and while the output itself is overwritten.
 void hold_signals(bool hold);
