@@ -106,9 +106,6 @@ void command_fallback();  // numbers up to ">": the fonts that draw what a font 
 std::string find_font_by_name(const std::string& name, std::string* reason);
 bool fontconfig_available();
 
-// Where the Liberation faces are read from (Debian's fonts-liberation2).
-extern const char* liberation_directory;
-
 // The face that draws what standard font /F`number` lacks, loaded at its
 // first use (as /L`number`); -1 for Symbol and ZapfDingbats, or when its
 // file is not installed.

@@ -12,11 +12,15 @@
 #include <string>
 
 #include "fonts.h"
+#include "run_state.h"
+
+// CMake says whether fontconfig is there; the WebAssembly build has none.
+#ifndef KESTRIN_FONTCONFIG
+#define KESTRIN_FONTCONFIG 0
+#endif
 #if KESTRIN_FONTCONFIG
 #include <fontconfig/fontconfig.h>
 #endif
-
-const char* liberation_directory = "/usr/share/fonts/truetype/liberation2";
 
 namespace {
 
@@ -32,13 +36,16 @@ const char* const liberation_file[14] = {
     "LiberationSerif-BoldItalic.ttf", nullptr,
 };
 
+#if KESTRIN_FONTCONFIG
 // Names compared as people write them: case and blanks do not matter.
 std::string folded(const std::string& name) {
   std::string out;
   for (char c : name)
-    if (c != ' ' && c != '-' && c != '_') out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (c != ' ' && c != '-' && c != '_')
+      out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return out;
 }
+#endif
 
 }  // namespace
 
@@ -52,7 +59,7 @@ int16_t liberation_face(FontState& state, int number) {
   if (number < 1 || number > 13 || !liberation_file[number - 1]) return -1;
   int16_t& slot = state.liberation[number - 1];
   if (slot != 0) return slot > 0 ? static_cast<int16_t>(slot - 1) : -1;
-  std::string path = std::string(liberation_directory) + "/" + liberation_file[number - 1];
+  std::string path = std::string(run.host.fallback_font_folder) + "/" + liberation_file[number - 1];
   if (access(path.c_str(), R_OK) != 0) {
     slot = -1;
     return -1;

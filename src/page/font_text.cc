@@ -450,7 +450,7 @@ void stop_for_missing_characters() {
   }
   for (int f = 0; f < 14; ++f)
     if (liberation_absent[f]) {
-      report_problem(liberation_family(f + 1) + " is not installed in " + liberation_directory +
+      report_problem(liberation_family(f + 1) + " is not installed in " + run.host.fallback_font_folder +
                      " (Debian package fonts-liberation2)");
       for (int g = f; g < 14; ++g)  // one line per family
         if (liberation_family(g + 1) == liberation_family(f + 1)) liberation_absent[g] = false;

@@ -211,10 +211,10 @@ TEST(FontText, StopListsEveryMissingCharacter) {
   result = compile("<encoding utf8><font 15 " + ipa + "><fallback 15>ok ł\n中 and 文\n");
   EXPECT_EQ(result.console, success_text());
   // Without the Liberation faces, the stop says which package has them.
-  const char* saved = liberation_directory;
-  liberation_directory = "/nonexistent";
-  result = compile_capturing("<encoding utf8>ł", &diagnostics);
-  liberation_directory = saved;
+  RunHost no_liberation;
+  no_liberation.diagnostics_capture = &diagnostics;
+  no_liberation.fallback_font_folder = "/nonexistent";
+  result = compile("<encoding utf8>ł", "doc", true, no_liberation);
   EXPECT_EQ(result.console, stop_text(1, 84, msg_not_in_winansi));
   EXPECT_NE(diagnostics.find("fonts-liberation2"), std::string::npos) << diagnostics;
 }
