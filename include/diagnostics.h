@@ -78,7 +78,9 @@ enum : int {
   msg_no_such_font = 53,
   msg_fallback_not_font = 54,
   msg_font_too_large = 55,
-  message_count = 56,
+  msg_out_of_memory = 56,
+  msg_internal_error = 57,
+  message_count = 58,
 };
 
 // ORDER MESSAGES: indexed by the msg_ constants above.
@@ -150,4 +152,5 @@ struct DiagnosticsState {
   std::FILE* console_file = stdout;             // stdout unless the PDF is written there
   std::string file_name;                        // the input as warnings name it, "<stdin>" for -
   int64_t warning_count[warning_kind_count]{};  // warnings of each kind, shown or not
+  bool pdf_on_standard_error = false;           // standard error holds the PDF: nothing else there
 };

@@ -60,4 +60,6 @@ const char* const message_table[message_count] = {
     "no font of that name",
     "fallback font not registered",
     "font file too large (over 256 MB)",
+    "out of memory",
+    "internal error",
 };

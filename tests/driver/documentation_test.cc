@@ -109,7 +109,7 @@ TEST(Documentation, ManPageRendersCleanly) {
                               << out.substr(at < 40 ? 0 : at - 40, 60);
   }
   for (const char* text :
-       {"-h, --help", "-V, --version", "-w, --no-warnings", "--warnings-as-errors",
+       {"-h, --help", "-V, --version", "-w, --no-warnings", "--warnings-as-errors", "--no-sync",
         "-z, --compress", "\n       --     End the options", "infile of - reads standard input",
         "outfile of - writes the PDF to standard output", "appears only when a run succeeds",
         "image picture file", "encoding utf8 | winansi", "tabs N", "wrap N",
@@ -160,7 +160,8 @@ TEST(Documentation, BashCompletion) {
   ASSERT_EQ(mkdir((dir + "/sub").c_str(), 0755), 0);
   const std::pair<const char*, const char*> cases[] = {
       {"kestrin --w", "--warnings-as-errors "},
-      {"kestrin --n", "--no-warnings "},
+      {"kestrin --no-w", "--no-warnings "},
+      {"kestrin --n", "--no-warnings --no-sync "},
       {"kestrin --c", "--compress "},
       {"kestrin ", "sub a.txt d.kst "},
       {"kestrin -z -w a", "a.txt "},
