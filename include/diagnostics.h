@@ -92,13 +92,15 @@ enum : int {
   msg_no_such_font = 53,
   msg_fallback_not_font = 54,
   msg_font_too_large = 55,
-  msg_unknown_position = 56,
-  msg_running_text_too_long = 57,
-  msg_too_many_running = 58,
-  msg_verbatim_twice = 59,
-  msg_unknown_transition = 60,
-  msg_unknown_transition_word = 61,
-  message_count = 62,
+  msg_out_of_memory = 56,
+  msg_internal_error = 57,
+  msg_unknown_position = 58,
+  msg_running_text_too_long = 59,
+  msg_too_many_running = 60,
+  msg_verbatim_twice = 61,
+  msg_unknown_transition = 62,
+  msg_unknown_transition_word = 63,
+  message_count = 64,
 };
 
 // ORDER MESSAGES: indexed by the msg_ constants above.
@@ -180,4 +182,5 @@ struct DiagnosticsState {
   std::string place_file;
   Place place_origin;
   int64_t warning_count[warning_kind_count]{};  // warnings of each kind, shown or not
+  bool pdf_on_standard_error = false;           // standard error holds the PDF: nothing else there
 };

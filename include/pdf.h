@@ -25,6 +25,13 @@ enum FixedObject : int32_t {
   obj_first_dynamic = 23,
 };
 
+// The first bytes of every PDF this program writes.
+inline constexpr char file_header[] =
+    "%PDF-1.2\n"
+    "%\x88\x89\x8A This is a binary file. Don't edit.\n"
+    "%created by Kestrin V 0.08 alpha\n"
+    "%https://kestrin-pdf.org/\n";
+
 // --- Output channel -------------------------------------------------------
 
 // Opens the output for writing untranslated bytes; false if it cannot be

@@ -66,6 +66,7 @@ struct RunOptions {
   bool warnings_as_errors = false;  // any warning stops the run at the end
   bool utf8 = false;                // --encoding utf8: the input is read as UTF-8 from its start
   ListingOptions listing;
+  bool sync = true;                 // --no-sync: no fsync of the output and its folder
 };
 
 // What the program that runs the compiler (the command line, the tests, the
@@ -89,6 +90,10 @@ struct RunHost {
   const char* fallback_font_folder = "/usr/share/fonts/truetype/liberation2";
   bool text_in_runs = true;  // plain page text shown in runs, not token by token (same PDF)
   uint64_t max_decoded_bytes = uint64_t{1} << 27;  // a decoded picture's memory: 128 MB
+  // Bit N: descriptor N (standard input, output, error) was closed when the
+  // program started, and reads /dev/null since (see open_closed_standard_streams).
+  int closed_standard_streams = 0;
+  bool unnamed_temp_files = true;  // O_TMPFILE where the system has it (off: named from the start)
 };
 
 // The input file, read through a window of its own so that no byte costs a
@@ -130,18 +135,28 @@ struct ReadPlaces {
 };
 
 // The output file behind one large buffer; every byte of it passes
-// emit_char or emit_raw_byte (see include/pdf.h).
+// emit_char or emit_raw_byte (see include/pdf.h). How it reaches the name
+// the user gave is src/pdf/output_file.cc's choice.
+enum class OutputWay : int8_t {
+  direct,     // standard output, a device, a FIFO: written as it goes
+  replace,    // a temporary file beside the output, renamed over it at the end
+  copy_over,  // a temporary file in $TMPDIR, copied into the output at the end
+};
+
 struct OutputStream {
   std::FILE* file;   // null when not open
   int fill;          // bytes waiting in buffer
   bool failed;       // a write to the file has failed
   int error_number;  // the errno of the first failure
-  FileId id;         // identity of the file
+  FileId id;         // identity of the file a successful run writes
   std::string name;  // as given, for what standard error says
-  // Where a regular file is written until the run succeeds (src/pdf/output_file.cc);
-  // a plain array, for the signal handler that removes it.
+  OutputWay way;
+  bool temp_unnamed;  // the temporary file has no name until the run succeeds
+  int target_fd = -1;  // copy_over: the output, open for writing since the start
+  // The temporary file's name while it has one (src/pdf/temp_file.cc); a
+  // plain array, for the signal handler that removes it.
   char temp_path[PATH_MAX];
-  std::string final_path;       // what the temporary file is renamed to
+  std::string final_path;       // the file the run writes: the output, links followed
   std::string final_canonical;  // the same, its folder without links or dots
   unsigned char buffer[io_buffer_size];
 };

@@ -28,7 +28,7 @@ const char* const kind_name[warning_kind_count] = {
 void put_diagnostic(const std::string& line) {
   if (run.host.diagnostics_capture)
     run.host.diagnostics_capture->append(line);
-  else
+  else if (!run.diagnostics.pdf_on_standard_error)  // the PDF must stay whole
     std::fputs(line.c_str(), stderr);
 }
 

@@ -16,6 +16,7 @@ const char help_text[] =
     "  -w, --no-warnings      print no warnings\n"
     "      --warnings-as-errors\n"
     "                         stop with status 1 when the document had warnings\n"
+    "      --no-sync          do not wait for the PDF to reach the disk\n"
     "      --watch            convert, then again whenever the input or a picture,\n"
     "                         sound or font it uses changes (Ctrl-C ends)\n"
     "      --lsp              serve the Language Server Protocol on standard\n"
@@ -60,6 +61,8 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
       line.options.warnings = false;
     } else if (!std::strcmp(arg, "--warnings-as-errors")) {
       line.options.warnings_as_errors = true;
+    } else if (!std::strcmp(arg, "--no-sync")) {
+      line.options.sync = false;
     } else if (!std::strcmp(arg, "--watch")) {
       line.watch = true;
     } else if (!std::strcmp(arg, "--lsp")) {

@@ -8,8 +8,8 @@
 //
 // Under <encoding utf8> a title or note with any character beyond ASCII is
 // stored as a PDF text string in UTF-16BE after its byte order mark, each
-// byte escaped as above and a line end byte as \n or \r; the limit then
-// counts the bytes that form takes. An escape there stands for the
+// byte escaped as above and a line feed byte as \n; the limit then counts
+// the bytes that form takes. An escape there stands for the
 // Windows-1252 character of its byte, as it does on the page. Launch
 // parameters keep the bytes as written.
 #include <vector>
@@ -19,12 +19,16 @@
 #include "pdf.h"
 
 // Stores one character of a string, escaped for a literal string: "(", ")"
-// and backslash get a backslash, and a zero byte becomes the octal escape
-// \000 so that it does not end the string early.
+// and backslash get a backslash, a carriage return becomes \r (a reader
+// takes a bare one for a line feed), and a zero byte becomes the octal
+// escape \000 so that it does not end the string early.
 static void pool_put_char(int byte) {
   unsigned char* pool = run.string_pool;
   if (byte == '(' || byte == ')' || byte == '\\') {
     pool[run.pool_length++] = '\\';
+  } else if (byte == '\r') {
+    pool[run.pool_length++] = '\\';
+    byte = 'r';
   } else if (byte == 0) {
     pool[run.pool_length++] = '\\';
     pool[run.pool_length++] = '0';
@@ -72,11 +76,12 @@ static void pool_end_string(int32_t start) {
   run.string_pool[run.pool_length++] = 0;
 }
 
-// Stores one byte of a UTF-16BE string body; see the file comment.
+// Stores one byte of a UTF-16BE string body, where a line feed byte must
+// not become the CR LF the channel writes for a line feed.
 static void pool_put_utf16_byte(int byte) {
-  if (byte == '\n' || byte == '\r') {
+  if (byte == '\n') {
     run.string_pool[run.pool_length++] = '\\';
-    byte = byte == '\n' ? 'n' : 'r';
+    byte = 'n';
   }
   pool_put_char(byte);
 }

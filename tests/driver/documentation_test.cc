@@ -109,7 +109,7 @@ TEST(Documentation, ManPageRendersCleanly) {
                               << out.substr(at < 40 ? 0 : at - 40, 60);
   }
   for (const char* text :
-       {"-h, --help", "-V, --version", "-w, --no-warnings", "--warnings-as-errors",
+       {"-h, --help", "-V, --version", "-w, --no-warnings", "--warnings-as-errors", "--no-sync",
         "-z, --compress", "\n       --     End the options", "infile of - reads standard input",
         "outfile of - writes the PDF to standard output", "appears only when a run succeeds",
         "image picture file", "encoding utf8 | winansi", "tabs N", "wrap N", "--plain",
@@ -162,7 +162,8 @@ TEST(Documentation, BashCompletion) {
   ASSERT_EQ(mkdir((dir + "/sub").c_str(), 0755), 0);
   const std::pair<const char*, const char*> cases[] = {
       {"kestrin --w", "--warnings-as-errors "},
-      {"kestrin --n", "--no-warnings "},
+      {"kestrin --no-w", "--no-warnings "},
+      {"kestrin --n", "--no-warnings --no-sync "},
       {"kestrin --c", "--compress --columns "},
       {"kestrin ", "sub a.txt d.kst "},
       {"kestrin -z -w a", "a.txt "},

@@ -113,6 +113,9 @@ TEST(Warnings, EachKindOnAShortDocumentAndNoneOnCleanOnes) {
        w + "1: warning: page text is drawn in the colour '0.95 0.9 0.8 rg' that the { } block "
            "on line 1 fills its shapes with; end that block with 0 g (or put it between q and "
            "Q) to draw the text in black\n"},
+      {"TD sets the leading", "<lines 80>[0 -300 TD]" + repeat("x\n", 5),
+       w + "3: warning: line 3 of page 1 falls below the bottom of the page; <lines 2> fits this "
+           "paper and text state\n"},
       // Clean documents.
       {"a group on a line of its own, then an empty line", "one\n<rotate 0>\n\ntwo\n", ""},
       {"a block, then an empty line", "[/F6 14 Tf]A heading[/F1 12 Tf]\n\nBody", ""},
@@ -122,6 +125,10 @@ TEST(Warnings, EachKindOnAShortDocumentAndNoneOnCleanOnes) {
       {"a box between q and Q", "{q 0.9 g 0 0 9 9 re f Q}x", ""},
       {"a black box", "{0 g 0 0 9 9 re f}x", ""},
       {"the text's colour in a block", "{0.9 g 0 0 9 9 re f}[0 0 1 rg]x", ""},
+      {"/F14 is a standard font", "[/F14 12 Tf]x", ""},
+      {"a Tm that scales vertically", "<lines 80>[1 0 0 2 72 700 Tm]" + repeat("x\n", 80), ""},
+      {"a cm that shrinks the text", "{0.5 0 0 0.5 0 0 cm}" + repeat("x", 150), ""},
+      {"TD upwards", "<lines 80>[0 14 TD]" + repeat("x\n", 80), ""},
       {"79 columns", repeat("x", 79) + "\n" + repeat("x\n", 65), ""},
       {"control characters have no width", repeat("x", 79) + "\x01\x02\n",
        w + "1: warning: control character 1 in page text shows as nothing\n"},
@@ -189,7 +196,8 @@ TEST(Warnings, OperatorLexer) {
   } seen;
   std::string content =
       "BT /F1 12 Tf (a (nested) \\) Tj) Tj <414243> Tj [1 (x) /N] TJ % Tj in a comment\n"
-      "<< /A [1 2] >> BDC -1.5 .5 +3 Td BI /W 2 ID \x01\x02 EI\nQ Tff 1e5 12Tf";
+      "<< /A [1 2] >> BDC -1.5 .5 +3 Td BI /W 2 /IM false ID \x01\x02 EI\nQ Tff 1e5 12Tf" +
+      std::string(" 1\f2\0003\frg true null d0", 22);
   lex_content_operators(
       reinterpret_cast<const unsigned char*>(content.data()), content.size(),
       [](const ContentOperator& op, void* context) {
@@ -201,8 +209,10 @@ TEST(Warnings, OperatorLexer) {
       &seen);
   EXPECT_EQ(seen.operators, (std::vector<std::string>{"BT@0", "Tf@0", "Tj@0", "Tj@0", "TJ@0",
                                                       "BDC@1", "Td@1", "BI@1", "ID@1", "EI@1",
-                                                      "Q@2", "Tff?@2", "1e5?@2", "12Tf?@2"}));
-  EXPECT_EQ(seen.operand_counts, (std::vector<int>{0, 2, 1, 1, 1, 1, 3, 0, 2, 0, 0, 0, 0, 0}));
+                                                      "Q@2", "Tff?@2", "1e5?@2", "12Tf?@2",
+                                                      "rg@2", "d0@2"}));
+  EXPECT_EQ(seen.operand_counts,
+            (std::vector<int>{0, 2, 1, 1, 1, 1, 3, 0, 4, 0, 0, 0, 0, 0, 3, 2}));
 }
 
 TEST(Warnings, StandardFontWidths) {

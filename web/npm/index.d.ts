@@ -51,8 +51,34 @@ export interface CompileResult {
   stop: Stop | null;
 }
 
-/** Compiles a document (text as UTF-8, or bytes) into a PDF, in memory. */
+/**
+ * Compiles a document (text as UTF-8, or bytes) into a PDF, in memory. Every
+ * error of the document, its files or the machine (out of memory included)
+ * resolves with `status` 1 and the `stop`. It rejects only with a
+ * `KestrinError` when the WebAssembly program itself fails (a trap); the
+ * program is then loaded afresh for the next compile.
+ */
 export function compile(source: string | Bytes, options?: CompileOptions): Promise<CompileResult>;
+
+/** The error compile() rejects with when the WebAssembly program itself fails. */
+export class KestrinError extends Error {
+  name: 'KestrinError';
+}
+
+/**
+ * compile() off the main thread: in a Node worker thread or a browser Worker
+ * of its own, so that a long document does not block the event loop. Runs are
+ * done one after another; a worker that dies is replaced at the next compile.
+ * In Node an idle worker does not keep the process alive.
+ */
+export class KestrinWorker {
+  /** `wasm`: the bytes or URL of kestrin.wasm, when it is not next to this module. */
+  constructor(options?: { wasm?: Bytes | URL | string });
+  /** The same as compile(source, options), in the worker. */
+  compile(source: string | Bytes, options?: CompileOptions): Promise<CompileResult>;
+  /** Ends the worker; runs still waiting reject. */
+  terminate(): Promise<void>;
+}
 
 /** Loads the WebAssembly program ahead of the first compile. */
 export function init(options?: { wasm?: Bytes | URL | string }): Promise<void>;

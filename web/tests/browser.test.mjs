@@ -220,3 +220,30 @@ test('the preview follows each keystroke within about 100 ms', async () => {
   assert.ok(median < 500, `median ${median} ms`);
   assert.deepEqual(errors, []);
 });
+
+// The npm package's KestrinWorker in a browser Worker: the native program's
+// bytes, and a failing picture resolves with its stop.
+test('KestrinWorker compiles in a browser Worker', async () => {
+  const packageServer = await serve(path.join(root, 'web/npm'));
+  const worker = await context.newPage();
+  try {
+    await worker.goto(`http://127.0.0.1:${packageServer.address().port}/package.json`);
+    const results = await worker.evaluate(async () => {
+      const { KestrinWorker } = await import('/index.js');
+      const kestrin = new KestrinWorker();
+      const good = await kestrin.compile('Hello\nWorld\n');
+      const bad = await kestrin.compile('<image 1 p.png>', { files: { 'p.png': new Uint8Array([0x89, 0x50, 0x4e, 0x47]) } });
+      await kestrin.terminate();
+      return { pdf: Array.from(good.pdf), console: good.console, stop: bad.stop };
+    });
+    const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'kestrin-worker-'));
+    fs.writeFileSync(path.join(dir, 'document.txt'), 'Hello\nWorld\n');
+    assert.equal(spawnSync(native, ['document.txt', 'document.pdf'], { cwd: dir }).status, 0);
+    assert.ok(Buffer.from(results.pdf).equals(fs.readFileSync(path.join(dir, 'document.pdf'))));
+    assert.equal(results.console, '\nno errors\n');
+    assert.equal(results.stop?.code, 80);
+  } finally {
+    await worker.close();
+    packageServer.close();
+  }
+});
