@@ -162,17 +162,17 @@ int run_compiler(const RunOptions& options, const RunHost& host, const char* inp
   try {
     body();
     report_problem("internal error: the run ended without its stop");  // every body stops
-    stop = Stop{90, msg_internal_error, run.line_number};
+    stop = Stop{90, msg_internal_error, run.line_number, no_place};
   } catch (const Stop& raised) {
     stop = raised;
   } catch (const std::bad_alloc&) {
-    stop = Stop{89, msg_out_of_memory, run.line_number};
+    stop = Stop{89, msg_out_of_memory, run.line_number, no_place};
   } catch (const std::exception& error) {
     report_problem(std::string("internal error: ") + error.what());
-    stop = Stop{90, msg_internal_error, run.line_number};
+    stop = Stop{90, msg_internal_error, run.line_number, no_place};
   } catch (...) {
     report_problem("internal error: an exception of unknown kind");
-    stop = Stop{90, msg_internal_error, run.line_number};
+    stop = Stop{90, msg_internal_error, run.line_number, no_place};
   }
   return finish_run(stop);
 }
