@@ -143,10 +143,16 @@ test('the euro sign keeps to its width', async () => {
 test('after a stop the last good PDF stays in view, marked out of date', async () => {
   await type('[/F6 40 Tf]Good');
   assert.equal(await page.getAttribute('#preview', 'data-stale'), 'false');
-  await type('[/F6 40 Tf]Good <bogus>');
+  // Typed on at the end, so that every state between is the good page or a stop.
+  const before = await page.evaluate(() => window.kestrinPlayground.timings.length);
+  await page.keyboard.press('Control+End');
+  await page.keyboard.type(' <bogus>', { delay: 5 });
+  await page.waitForFunction((n) => window.kestrinPlayground.timings.length > n, before);
+  await settle();
   assert.equal(await page.getAttribute('#preview', 'data-stale'), 'true');
   assert.ok(await page.isVisible('#stale-note'));
-  assert.ok((await inkOfFirstPage()) > 0.001, 'the last good page is still there');
+  const ink = await inkOfFirstPage();
+  assert.ok(ink > 0.001, `the last good page is still there (ink ${ink})`);
   assert.ok(await page.isDisabled('#download'));
 });
 
