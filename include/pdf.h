@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "run_state.h"
 
@@ -96,6 +97,12 @@ bool flate_active();
 void flate_write_buffer();  // the channel's buffer into the compressor
 void flate_abandon();       // a stop while a stream is open
 
+// Compresses a small stream held in memory (at most io_buffer_size bytes),
+// whose dictionary gives its length directly; the bytes stay valid until the
+// next compression.
+const unsigned char* flate_compress_small(const unsigned char* data, size_t size,
+                                          size_t* compressed);
+
 // Bytes unchanged, in bulk; resets the newline memory.
 void emit_raw_bytes(const unsigned char* data, size_t size);
 
@@ -103,6 +110,10 @@ void emit_text(const char* text);
 void emit_int(int64_t value);    // decimal, "-" first when negative
 void emit_int10(int64_t value);  // at least ten digits with leading zeros
 void emit_reference(int32_t object);  // "N 0 R"
+
+// A length in thousandths of a point as PDF writes it: up to three decimals,
+// no trailing zeros ("297.5", "-12", "0.025").
+std::string points_text(int64_t milli);
 
 // Closes an external file when its reader leaves, normally or by a stop.
 struct FileCloser {

@@ -70,7 +70,7 @@ const char* picture_kind_name(const unsigned char* bytes, size_t n) {
 
 void image_damaged(int code, const char* what) {
   report_problem(std::string(run.image_path) + ": damaged " + run.image_kind + " file: " + what);
-  fatal_error(code, msg_image_damaged);
+  fatal_error_at(code, msg_image_damaged, run.places.word);
 }
 
 void begin_picture_object(int32_t picture, int32_t width, int32_t height, int bits) {
@@ -133,7 +133,8 @@ void image_embed(int32_t picture, const char* path) {
   size_t n = std::fread(first, 1, sizeof first, file.file);
   run.image_path = path;
   run.image_kind = picture_kind_name(first, n);
-  if (std::fseek(file.file, 0, SEEK_SET) != 0) fatal_error(79, msg_cant_open_external);
+  if (std::fseek(file.file, 0, SEEK_SET) != 0)
+    fatal_error_at(79, msg_cant_open_external, run.places.word);
   if (std::strcmp(run.image_kind, "JPEG") == 0) {
     image_jpeg(file.file, picture);
   } else if (std::strcmp(run.image_kind, "PNG") == 0) {
@@ -146,7 +147,7 @@ void image_embed(int32_t picture, const char* path) {
                            ? "an unknown kind of file"
                            : std::string("a ") + run.image_kind + " file (by its first bytes)";
     report_problem(std::string(path) + ": " + kind + "; image takes JPEG, PNG and GIF");
-    fatal_error(80, msg_image_kind);
+    fatal_error_at(80, msg_image_kind, run.places.word);
   }
 }
 

@@ -156,14 +156,17 @@ TEST(OutputSafety, ReadErrorsDevicesAndPipes) {
     std::string err;
   } cases[] = {
       {"<sound 1 1 1 1 Raw /proc/self/mem>", 74, msg_cant_read_external,
-       "kestrin: /proc/self/mem: Input/output error\n"},
+       "kestrin: /proc/self/mem: Input/output error\n"
+       "doc.txt:1:20: error: can't read external file\n"},
       {"<jpg+ 1 /proc/self/mem>", 74, msg_cant_read_external,
-       "kestrin: /proc/self/mem: Input/output error\n"},
+       "kestrin: /proc/self/mem: Input/output error\n"
+       "doc.txt:1:9: error: can't read external file\n"},
       {"<sound 1 1 1 1 Raw /dev/zero>", 49, msg_cant_open_external,
-       "kestrin: /dev/zero: No such device\n"},
+       "kestrin: /dev/zero: No such device\ndoc.txt:1:20: error: can't open external file\n"},
       {"<jpg 1 1 1 /dev/urandom>", 49, msg_cant_open_external,
-       "kestrin: /dev/urandom: No such device\n"},
-      {"<gif 1 1 1 /dev/zero>", 50, msg_cant_open_external, "kestrin: /dev/zero: No such device\n"},
+       "kestrin: /dev/urandom: No such device\ndoc.txt:1:12: error: can't open external file\n"},
+      {"<gif 1 1 1 /dev/zero>", 50, msg_cant_open_external,
+       "kestrin: /dev/zero: No such device\ndoc.txt:1:12: error: can't open external file\n"},
   };
   for (const Case& c : cases) {
     write_file(scratch_path("doc.txt"), c.input);

@@ -186,6 +186,7 @@ TEST(OutputFile, FolderThatTakesNoNewFile) {
   write_file(dir + "/bad.txt", "good text\n<nonsense>");
   const std::string pdf = reference_pdf("good text\n");
   const std::string long_earlier = earlier + std::string(20000, 'e');
+  const std::string bad_err = "bad.txt:2:2: error: unknown ctrl command\n";
   mkdir((dir + "/spare").c_str(), 0777);
   chmod((dir + "/spare").c_str(), 0777);
   mkdir((dir + "/locked").c_str(), 0755);
@@ -196,12 +197,12 @@ TEST(OutputFile, FolderThatTakesNoNewFile) {
     int status;
     std::string expected, err;
   } cases[] = {
-      {"locked", "bad.txt", "spare", 1, long_earlier, ""},
+      {"locked", "bad.txt", "spare", 1, long_earlier, bad_err},
       {"locked", "good.txt", "spare", 0, pdf, ""},
       {"locked", "good.txt", "missing", 1, long_earlier,
        "kestrin: locked/out.pdf: its folder takes no new file, and missing cannot hold the PDF "
        "until the end: No such file or directory\n"},
-      {"sticky", "bad.txt", "spare", 1, long_earlier, ""},
+      {"sticky", "bad.txt", "spare", 1, long_earlier, bad_err},
       {"sticky", "good.txt", "spare", 0, pdf, ""},
   };
   for (const Case& c : cases) {

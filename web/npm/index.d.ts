@@ -8,6 +8,15 @@ export interface CompileOptions {
   compress?: boolean;
   /** false: no warnings (-w); "error": warnings stop the run (--warnings-as-errors). */
   warnings?: boolean | 'error';
+  /** The input's encoding from its start (the command line's --encoding). */
+  encoding?: 'utf8' | 'winansi';
+  /** The document is a listing: nothing in it is markup (--plain); with the listing's layout. */
+  plain?: boolean;
+  font?: string | number;
+  size?: number;
+  paper?: string;
+  lineNumbers?: boolean;
+  columns?: 1 | 2;
   /** The document's file name, as warnings name it; "document.txt" by default. */
   name?: string;
   /** The bytes or URL of kestrin.wasm, when it is not next to this module. */
@@ -20,7 +29,9 @@ export interface Warning {
 }
 
 export interface Stop {
+  /** The line and column of what caused the stop; column 0 when no place in the input did. */
   line: number;
+  column: number;
   code: number;
   message: string;
 }
@@ -78,5 +89,5 @@ export function commandLineOptions(options?: CompileOptions): string[];
 /** The warnings in a standard error text. */
 export function parseWarnings(diagnostics: string): Warning[];
 
-/** The error line of a console text, or null. */
-export function parseStop(consoleText: string): Stop | null;
+/** The stop of a console text and standard error, or null. */
+export function parseStop(consoleText: string, diagnostics?: string): Stop | null;

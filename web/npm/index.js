@@ -49,6 +49,15 @@ export function commandLineOptions(options = {}) {
   if (options.compress) args.push('-z');
   if (options.warnings === false) args.push('-w');
   else if (options.warnings === 'error') args.push('--warnings-as-errors');
+  if (options.encoding) args.push('--encoding', options.encoding);
+  if (options.plain) {
+    args.push('--plain');
+    if (options.font) args.push('--font', String(options.font));
+    if (options.size) args.push('--size', String(options.size));
+    if (options.paper) args.push('--paper', options.paper);
+    if (options.lineNumbers) args.push('--line-numbers');
+    if (options.columns) args.push('--columns', String(options.columns));
+  }
   return args;
 }
 
@@ -62,10 +71,20 @@ export function parseWarnings(diagnostics) {
   return warnings;
 }
 
-// Parses the console's error line: "error in line N (CODE)  MESSAGE".
-export function parseStop(consoleText) {
+// Parses the console's error line, "error in line N (CODE)  MESSAGE", and
+// the place standard error gives the stop, "FILE:LINE:COLUMN: error:
+// MESSAGE": the line and column of what caused it (column 0 when the stop
+// has no place in the input).
+export function parseStop(consoleText, diagnostics = '') {
   const match = /error in line (\d+) \((\d+)\) {2}(.*)/.exec(consoleText);
-  return match ? { line: Number(match[1]), code: Number(match[2]), message: match[3] } : null;
+  if (!match) return null;
+  const place = /^.*:(\d+):(\d+): error: .*$/m.exec(diagnostics);
+  return {
+    line: Number(place ? place[1] : match[1]),
+    column: place ? Number(place[2]) : 0,
+    code: Number(match[2]),
+    message: match[3],
+  };
 }
 
 // Loads the WebAssembly program ahead of the first compile; `wasm` may be
@@ -112,7 +131,7 @@ export async function compile(source, options = {}) {
       console: run.console,
       diagnostics: run.diagnostics,
       warnings: parseWarnings(run.diagnostics),
-      stop: parseStop(run.console),
+      stop: parseStop(run.console, run.diagnostics),
     };
   } finally {
     if (!instanceFailed) {

@@ -49,7 +49,8 @@ await worker.terminate();
 const failure: Error = new KestrinError('x');
 console.log(inWorker.status, failure.name);
 const bytes: Uint8Array = result.pdf;
-const line: number | undefined = result.warnings[0]?.line ?? result.stop?.line;
+const line: number | undefined = result.warnings[0]?.line ?? result.stop?.line ?? result.stop?.column;
+await compile('a [listing]', { plain: true, lineNumbers: true, columns: 2, paper: 'letter' });
 console.log(bytes.length, line, result.console.length, result.status);
 // @ts-expect-error: warnings is true, false or "error"
 await compile('text', { warnings: 'loud' });
@@ -65,7 +66,9 @@ test('compile returns the PDF, status, console text and warnings of the native p
   const { compile } = await load();
   const cases = [
     { source: 'Hello\nWorld\n', console: '\nno errors\n', status: 0 },
-    { source: 'line one\n<bogus 1>', console: 'bogus\nerror in line 2 (44)  unknown ctrl command\n', status: 1, stop: 2 },
+    { source: 'line one\n<bogus 1>', console: 'bogus\nerror in line 2 (44)  unknown ctrl command\n', status: 1, stop: [2, 2] },
+    { source: '[a block\nnever closed', console: '\nerror in line 2 (10)  unexpected end of input file\n', status: 1, stop: [1, 1] },
+    { source: 'a [ { < > } ] \\ listing\n', console: '\nno errors\n', status: 0, options: { plain: true, lineNumbers: true }, args: ['--plain', '--line-numbers'] },
     { source: '<paper 200 100>a line that is far too wide for this paper\n', console: '\nno errors\n', status: 0, options: {} },
     { source: '<paper 200 100>a line that is far too wide for this paper\n', console: '\nno errors\n', status: 0, options: { warnings: false }, args: ['-w'] },
     { source: 'Hello\n', console: '\nno errors\n', status: 0, options: { compress: true }, args: ['-z'] },
@@ -75,7 +78,7 @@ test('compile returns the PDF, status, console text and warnings of the native p
     const result = await compile(c.source, c.options);
     assert.equal(result.console, c.console);
     assert.equal(result.status, c.status);
-    assert.equal(result.stop?.line, c.stop);
+    assert.deepEqual(result.stop && [result.stop.line, result.stop.column], c.stop ?? null);
     const dir = fs.mkdtempSync(path.join(project, 'case-'));
     fs.writeFileSync(path.join(dir, 'document.txt'), c.source);
     const run = spawnSync(native, [...(c.args ?? []), 'document.txt', 'document.pdf'], { cwd: dir, encoding: 'latin1' });
@@ -90,7 +93,9 @@ test('warnings and the stop are read from standard error and the console', async
   const { parseWarnings, parseStop, commandLineOptions } = await load();
   const stderr = 'doc.txt:3: warning: line wider than the paper\ndoc.txt: warning: 2 more of the kind "x" not shown\n';
   assert.deepEqual(parseWarnings(stderr), [{ line: 3, message: 'line wider than the paper' }]);
-  assert.deepEqual(parseStop('word\nerror in line 12 (44)  unknown ctrl command\n'), { line: 12, code: 44, message: 'unknown ctrl command' });
+  assert.deepEqual(parseStop('word\nerror in line 12 (44)  unknown ctrl command\n'), { line: 12, column: 0, code: 44, message: 'unknown ctrl command' });
+  assert.deepEqual(parseStop('\nerror in line 3 (10)  unexpected end of input file\n', 'doc.txt:2:5: error: unexpected end of input file\n'),
+    { line: 2, column: 5, code: 10, message: 'unexpected end of input file' });
   assert.equal(parseStop('\nno errors\n'), null);
   assert.deepEqual(commandLineOptions({ compress: true, warnings: 'error' }), ['-z', '--warnings-as-errors']);
   assert.deepEqual(commandLineOptions({ warnings: false }), ['-w']);
