@@ -21,10 +21,11 @@ kestrin:
 example: kestrin
 	$(BUILD)/kestrin examples/hello.txt $(BUILD)/hello.pdf
 
-# Every example, converted into $(BUILD)/examples.
+# Every example, converted into $(BUILD)/examples; gcd.c as a listing.
 examples: kestrin
 	@mkdir -p $(BUILD)/examples
 	cd examples && for f in *.txt; do ../$(BUILD)/kestrin $$f ../$(BUILD)/examples/$${f%.txt}.pdf; done
+	cd examples && ../$(BUILD)/kestrin --plain gcd.c ../$(BUILD)/examples/gcd.pdf
 
 # The first page of each example as a PNG in examples/previews (pdftoppm).
 previews: examples

@@ -25,6 +25,8 @@
 # as fallbacks), against Typst's compiler (npm, bench/npm) and paps with
 # ps2pdf (Debian), which get the first 400 KB of the same text: they are
 # compared by throughput, with their PDF's size for those 400 KB.
+# The 4 MB text also goes through kestrin --plain, beside enscript and a2ps
+# with ps2pdf, each with its page heads (time, memory, size).
 # Then instructions per input byte of the 4 MB document under callgrind, and
 # last the editor latencies: keystroke to diagnostics in the language
 # server and save to new PDF in watch mode, for a letter and the 4 MB
@@ -78,7 +80,7 @@ row() {
   awk -v n="$1" -v b="$bytes" -v t="$2" -v p="$3" -v c="$c_time" -v peers="$4" 'BEGIN {
     mbs = t > 0 ? b / 1e6 / t : 0; cmbs = c > 0 ? b / 1e6 / c : 0
     ratio = 0; if (cmbs > 0) ratio = mbs / cmbs
-    printf "%-11s %8.1fM %8.4fs %10.1f %7.1fMB %9.2f  %s\n", n, b / 1e6, t, mbs, p / 1024, ratio, peers }'
+    printf "%-14s %8.1fM %8.4fs %10.1f %7.1fMB %9.2f  %s\n", n, b / 1e6, t, mbs, p / 1024, ratio, peers }'
 }
 
 # Equivalent inputs for the text peers: groff gets the text as no-fill lines.
@@ -86,7 +88,7 @@ for name in large medium empty; do
   { printf '.nf\n'; sed -e 's/\\/\\e/g' -e "s/^[.']/\\\\\&&/" -e 's/\f/\n.bp\n/g' "$name.txt"; } > "$name.roff"
 done
 
-printf '%-11s %9s %9s %10s %9s %10s  %s\n' input size time MB/s peak "vs cat" "peers (time / kestrin's time)"
+printf '%-14s %9s %9s %10s %9s %10s  %s\n' input size time MB/s peak "vs cat" "peers (time / kestrin's time)"
 # ImageMagick writes PDF through its PDF coder, which Debian's policy blocks;
 # its PDF/A coder is the same writer and is allowed.
 magick_pdf=peer.pdf
@@ -193,6 +195,22 @@ for name in ${INPUTS:-large medium empty font-mono mixed jpegs gifs image-jpegs 
       row "$name/npm" "$n_time" "$n_peak" "$peers"
       ;;
   esac
+  # The 4 MB text as a listing, beside the listing tools with their own heads
+  # and page numbers: enscript and a2ps (one page a sheet), through ps2pdf.
+  if [ "$name" = medium ]; then
+    "$kestrin" --plain "$input" "$name.plain.pdf" | grep -q 'no errors' ||
+      { echo "kestrin --plain failed on $input"; exit 1; }
+    read -r k_time k_peak < <(measure "$kestrin" --plain "$input" "$name.plain.pdf")
+    "$kestrin" -z --plain "$input" "$name.plain.z.pdf" >/dev/null
+    peers="PDF $(mb "$(stat -c %s "$name.plain.pdf")")MB ($(mb "$(stat -c %s "$name.plain.z.pdf")")MB with -z)  "
+    if have enscript && have ps2pdf; then
+      peer enscript+ps2pdf sh -c 'enscript -q -p - "$1" | ps2pdf - peer.pdf' sh "$input"
+    else peers+="(enscript+ps2pdf not installed)  "; fi
+    if have a2ps && have ps2pdf; then
+      peer a2ps+ps2pdf sh -c 'a2ps -q -1 -o - "$1" | ps2pdf - peer.pdf' sh "$input"
+    else peers+="(a2ps+ps2pdf not installed)  "; fi
+    row "$name --plain" "$k_time" "$k_peak" "$peers"
+  fi
 done
 
 if have valgrind; then

@@ -43,6 +43,18 @@ void command_fullscreen();  // seconds per page; 0: full screen without timer
 void command_encoding();    // utf8 or winansi: how the input is read from here on
 void command_tabs();        // tab stop distance in columns, 0 off
 void command_wrap();        // wrapping width in columns, 0 off
+void command_transition();  // style seconds [direction]: how the pages come on
+
+// Running heads and feet, and page numbers (src/commands/running.cc).
+void command_head();        // left|centre|right font size [text], or off
+void command_foot();        // the same at the bottom of the page
+void command_margins();     // left right top bottom: where heads and feet stand
+void command_pagenumber();  // the number the page carries
+void command_bare();        // the page shows no head or foot
+
+// Verbatim files (src/commands/verbatim.cc).
+void command_verbatim();       // file: its text as page text, nothing in it markup
+void command_verbatim_plus();  // the same with its lines numbered
 
 // Pictures on the current page.
 void command_pict();       // picture: listed in the page's resources

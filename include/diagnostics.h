@@ -8,16 +8,30 @@
 #include <cstdio>
 #include <string>
 
+// Where in the input something stands: the line and the column of a
+// character, as an editor counts them.
+struct Place {
+  int64_t line;    // 1-based; 0: no place in the input
+  int64_t column;  // 1-based, in characters of the line
+};
+constexpr Place no_place{0, 0};
+constexpr Place at_current_char{-1, 0};  // the character last read, found by the entry
+
 // The value the stop routine unwinds with. The entry of the run catches it,
 // closes the files, prints the console line and returns the exit status.
 struct Stop {
   int code;      // the stop site, printed in parentheses
   int message;   // index into message_table
-  int64_t line;  // line_number when the stop was raised
+  int64_t line;  // line_number when the stop was raised: the console line's
+  Place place;   // what caused it, for standard error: FILE:LINE:COLUMN: error: MESSAGE
 };
 
 // Ends the run: never returns. Code 4 with message 0 is the successful end.
+// The stop's place is the character last read.
 [[noreturn]] void fatal_error(int code, int message);
+
+// The same, caused by what stands at `place` (an opening bracket, a word).
+[[noreturn]] void fatal_error_at(int code, int message, Place place);
 
 // Indices into the message table. ORDER MESSAGES: keep in step with
 // message_table in src/diagnostics/messages.cc.
@@ -78,7 +92,15 @@ enum : int {
   msg_no_such_font = 53,
   msg_fallback_not_font = 54,
   msg_font_too_large = 55,
-  message_count = 56,
+  msg_out_of_memory = 56,
+  msg_internal_error = 57,
+  msg_unknown_position = 58,
+  msg_running_text_too_long = 59,
+  msg_too_many_running = 60,
+  msg_verbatim_twice = 61,
+  msg_unknown_transition = 62,
+  msg_unknown_transition_word = 63,
+  message_count = 64,
 };
 
 // ORDER MESSAGES: indexed by the msg_ constants above.
@@ -99,6 +121,9 @@ void console_put_int(int64_t value);
 // "kestrin: TEXT" and a line end.
 void report_problem(const std::string& text);
 
+// TEXT as it stands, and a line end.
+void report_line(const std::string& text);
+
 // "kestrin: NAME: " and the system's reason for `error_number` (an errno).
 void report_file_problem(const char* name, int error_number);
 
@@ -116,6 +141,9 @@ enum WarningKind : int {
   warn_arithmetic_jpeg,    // an arithmetic-coded JPEG
   warn_missing_character,  // a character no font of the page text has
   warn_unshaped_text,      // a string shown by an operator in a registered font
+  warn_vanished_line,      // an empty line whose line end touches a bracket or group
+  warn_short_page,         // pages end well above the bottom: lines does not follow the leading
+  warn_fill_colour_text,   // page text in the fill colour a { } block set for its shapes
   warning_kind_count,
 };
 
@@ -149,5 +177,10 @@ struct Diagnostic {
 struct DiagnosticsState {
   std::FILE* console_file = stdout;             // stdout unless the PDF is written there
   std::string file_name;                        // the input as warnings name it, "<stdin>" for -
+  // While a verbatim file is read, places are in it: standard error names it,
+  // and a record stands at the command that reads it, naming the place.
+  std::string place_file;
+  Place place_origin;
   int64_t warning_count[warning_kind_count]{};  // warnings of each kind, shown or not
+  bool pdf_on_standard_error = false;           // standard error holds the PDF: nothing else there
 };

@@ -35,7 +35,21 @@ void input_open_memory(const unsigned char* text, size_t size);
 void input_close();
 
 // Refills the input window; the next byte, or -1 at the end of the file.
+// The last input_history bytes of the window stay in memory before it.
 int input_refill();
+constexpr size_t input_history = 16;
+
+// --- Places (src/input/places.cc) -----------------------------------------------
+
+// The place of the character last delivered (current_char).
+Place current_place();
+
+// The place of the input byte at `at`, still in memory, on input line `line`.
+Place place_of_byte(const unsigned char* at, int64_t line);
+
+// Moves the last `keep` bytes of the window to `into` before the window is
+// refilled, counting the characters of the line in progress that leave memory.
+void input_keep_history(InputStream& in, size_t keep, unsigned char* into);
 
 inline int input_read_byte() {
   InputStream& in = run.input_file;
@@ -61,8 +75,9 @@ inline int read_raw_char() {
 }
 
 // Skips a UTF-8 byte order mark at the very start of the input when the
-// input goes on with "<encoding utf8": before the first character is read.
-void skip_byte_order_mark();
+// input goes on with "<encoding utf8", or when the command line declared
+// UTF-8: before the first character is read.
+void skip_byte_order_mark(bool declared_by_option);
 
 // --- Characters beyond ASCII ---------------------------------------------------
 
@@ -112,8 +127,16 @@ inline int64_t current_input_line() {
 }
 
 // The next token: tok_end, a character value 0..511, a bracket token, or a
-// character read as UTF-8 (tok_unicode and above).
+// character read as UTF-8 (tok_unicode and above). In plain text every
+// character is one, escapes and brackets included.
 int next_token();
+
+// --- Verbatim files (src/input/verbatim.cc) -------------------------------------
+
+// The file opened by a verbatim command is read from here on as plain text,
+// in place of the document; at its end the document's reading goes on.
+void begin_verbatim();
+void end_verbatim();
 
 // Whether a token is a bracket, or an escape beyond 255 that reads like one.
 inline bool is_bracket_token(int t) { return t >= 256 && t < tok_unicode; }

@@ -19,6 +19,25 @@ void close_content_stream();  // endstream and the length object
 void copy_raw_block();        // "[...]" into the text object
 void copy_deferred_block();   // "{...}" outside the text object
 
+// Running heads and feet (src/page/running.cc). As the page's stream opens:
+// its number, and the heads and feet drawn. The index + 1 of the set of
+// lines the page draws late in a form of its own, 0 for none. The forms, in
+// the document tail, and the catalogue's /PageLabels when numbers are not
+// 1, 2, 3, ...
+void running_begin_page();
+int32_t running_form_of_page();
+void write_running_forms();
+void write_page_labels();
+
+// Listings (src/page/listing.cc): the layout of --plain, set before the
+// first page; line numbers, from the width of a digit in the text state's
+// font (start_numbering, for verbatim+) and shown before each line; the
+// move to the second column.
+void set_up_listing();
+void start_numbering();
+void show_line_number();
+void break_column();
+
 // Composes one page's content stream from the input; sets input_ended when
 // the page ended at the end of input.
 void compose_page();
@@ -132,8 +151,15 @@ void block_check_end(BlockCheck* check, BlockPlace place, int64_t first_line);
 // The page's text object opened: the layout from the initial text state.
 void layout_begin_page();
 
+// The text layout the initial text state sets up (the default or inittext's).
+TextLayout initial_text_layout();
+
+// The text line moved by (dx, dy) points, as a Td of the page text does.
+void layout_move_line(double dx, double dy);
+
 // Out of line, called when the page text crosses a limit.
 void note_below_page();
+void note_page_full();  // the page ended because its lines were used up
 void note_wide_line(int64_t width, int64_t line);
 void note_control_character(int byte, int64_t line);
 void note_stray_closer(int token);

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "run_state.h"
 
@@ -23,6 +24,13 @@ enum FixedObject : int32_t {
   obj_first_font = 9,  // F1 .. F14 are 9 .. 22
   obj_first_dynamic = 23,
 };
+
+// The first bytes of every PDF this program writes.
+inline constexpr char file_header[] =
+    "%PDF-1.2\n"
+    "%\x88\x89\x8A This is a binary file. Don't edit.\n"
+    "%created by Kestrin V 0.08 alpha\n"
+    "%https://kestrin-pdf.org/\n";
 
 // --- Output channel -------------------------------------------------------
 
@@ -89,6 +97,12 @@ bool flate_active();
 void flate_write_buffer();  // the channel's buffer into the compressor
 void flate_abandon();       // a stop while a stream is open
 
+// Compresses a small stream held in memory (at most io_buffer_size bytes),
+// whose dictionary gives its length directly; the bytes stay valid until the
+// next compression.
+const unsigned char* flate_compress_small(const unsigned char* data, size_t size,
+                                          size_t* compressed);
+
 // Bytes unchanged, in bulk; resets the newline memory.
 void emit_raw_bytes(const unsigned char* data, size_t size);
 
@@ -96,6 +110,10 @@ void emit_text(const char* text);
 void emit_int(int64_t value);    // decimal, "-" first when negative
 void emit_int10(int64_t value);  // at least ten digits with leading zeros
 void emit_reference(int32_t object);  // "N 0 R"
+
+// A length in thousandths of a point as PDF writes it: up to three decimals,
+// no trailing zeros ("297.5", "-12", "0.025").
+std::string points_text(int64_t milli);
 
 // Closes an external file when its reader leaves, normally or by a stop.
 struct FileCloser {

@@ -42,6 +42,21 @@ constexpr int max_tabs = 32;          // the widest tab stop distance
 constexpr int min_wrap = 10;          // the narrowest wrapping width
 constexpr int max_wrap = 1000;        // the widest wrapping width
 constexpr int utf8_check_count = 16;  // high bytes tested for undeclared UTF-8
+constexpr int running_slots = 6;      // head left, centre, right; foot left, centre, right
+constexpr int max_running_text = 256;      // bytes of one head or foot as written
+constexpr int max_running = 256;           // different sets of heads and feet that use %n
+constexpr int running_pool_size = 1 << 15;  // their texts
+
+// --plain: the input is a listing, nothing in it is markup; its layout
+// (src/page/listing.cc) follows these.
+struct ListingOptions {
+  bool plain = false;                         // --plain
+  int font = 1;                               // --font: /F1 .. /F14, not Symbol or ZapfDingbats
+  int size_tenths = 0;                        // --size, tenths of a point; 0: the default
+  int paper_width = 595, paper_height = 842;  // --paper, points
+  bool line_numbers = false;                  // --line-numbers
+  int columns = 1;                            // --columns: 1 or 2
+};
 
 // Choices made on the command line, before the file names. The defaults are
 // the language's own behaviour.
@@ -49,6 +64,9 @@ struct RunOptions {
   bool compress = false;            // -z: Flate streams that are not compressed yet
   bool warnings = true;             // -w turns the warnings off
   bool warnings_as_errors = false;  // any warning stops the run at the end
+  bool utf8 = false;                // --encoding utf8: the input is read as UTF-8 from its start
+  ListingOptions listing;
+  bool sync = true;                 // --no-sync: no fsync of the output and its folder
 };
 
 // What the program that runs the compiler (the command line, the tests, the
@@ -73,6 +91,10 @@ struct RunHost {
   bool text_in_runs = true;  // plain page text shown in runs, not token by token (same PDF)
   uint64_t max_decoded_bytes = uint64_t{1} << 27;  // a decoded picture's memory: 128 MB
   uint64_t max_decoded_pixels = uint64_t{1} << 23;  // and its pixels: 8 M (4096 x 2048)
+  // Bit N: descriptor N (standard input, output, error) was closed when the
+  // program started, and reads /dev/null since (see open_closed_standard_streams).
+  int closed_standard_streams = 0;
+  bool unnamed_temp_files = true;  // O_TMPFILE where the system has it (off: named from the start)
 };
 
 // The input file, read through a window of its own so that no byte costs a
@@ -93,22 +115,49 @@ struct InputStream {
   const unsigned char* next;  // next unread byte
   const unsigned char* end;   // one past the last byte in the window
   bool high_bytes;  // the window holds a byte beyond ASCII (tested while looking for UTF-8)
+  // Places are found from the bytes still in memory (src/input/places.cc):
+  // the window and a few bytes kept before it when it is refilled.
+  const unsigned char* start;  // the first byte still in memory
+  int64_t start_offset;        // its offset in the input
+  int64_t line_carry;          // characters of its line before `start`
+  int64_t cached_offset;       // the last place found: offset, line and column
+  int64_t cached_line, cached_column;
   unsigned char buffer[io_buffer_size];  // the window over the file
 };
 
+// The places of what a command group has read so far, for the stops it
+// causes: set as each is read, from the bytes still in memory.
+struct ReadPlaces {
+  Place group;    // the "<" of the command group
+  Place command;  // the command word
+  Place word;     // the start of the last word or number read
+  Place block;    // the "[" or "{" of the block or bracketed text being read
+  Place comment;  // the "*" that opened the comment being skipped
+};
+
 // The output file behind one large buffer; every byte of it passes
-// emit_char or emit_raw_byte (see include/pdf.h).
+// emit_char or emit_raw_byte (see include/pdf.h). How it reaches the name
+// the user gave is src/pdf/output_file.cc's choice.
+enum class OutputWay : int8_t {
+  direct,     // standard output, a device, a FIFO: written as it goes
+  replace,    // a temporary file beside the output, renamed over it at the end
+  copy_over,  // a temporary file in $TMPDIR, copied into the output at the end
+};
+
 struct OutputStream {
   std::FILE* file;   // null when not open
   int fill;          // bytes waiting in buffer
   bool failed;       // a write to the file has failed
   int error_number;  // the errno of the first failure
-  FileId id;         // identity of the file
+  FileId id;         // identity of the file a successful run writes
   std::string name;  // as given, for what standard error says
-  // Where a regular file is written until the run succeeds (src/pdf/output_file.cc);
-  // a plain array, for the signal handler that removes it.
+  OutputWay way;
+  bool temp_unnamed;  // the temporary file has no name until the run succeeds
+  int target_fd = -1;  // copy_over: the output, open for writing since the start
+  // The temporary file's name while it has one (src/pdf/temp_file.cc); a
+  // plain array, for the signal handler that removes it.
   char temp_path[PATH_MAX];
-  std::string final_path;       // what the temporary file is renamed to
+  std::string final_path;       // the file the run writes: the output, links followed
   std::string final_canonical;  // the same, its folder without links or dots
   unsigned char buffer[io_buffer_size];
 };
@@ -138,6 +187,60 @@ struct TextLayout {
   double size;          // font size
   double x, y;          // start of the line at layout_lines (baseline)
   double leading;
+  bool colour_set;  // a colour or render mode for the text was chosen (or may have been)
+};
+
+// Running heads and feet (src/commands/running.cc, src/page/running.cc):
+// one line of text in each slot, drawn on every page as its stream opens.
+struct RunningSlot {
+  int32_t font;    // 1 .. 14; 0: the slot is empty
+  int32_t size;    // points
+  int32_t length;  // bytes of text
+  unsigned char text[max_running_text];  // as written: %p, %n, %f and %% stand for values
+};
+
+// The lines of a page that show %n, the number of the last page, which is
+// known only at the end: they are drawn in a form of the page's own, written
+// after the last page from the set that was in force.
+struct RunningSet {
+  int32_t font[running_slots], size[running_slots];  // font 0: no late line in the slot
+  int32_t offset[running_slots], length[running_slots];  // text in RunningState::pool
+  int32_t left, right, top, bottom;
+};
+
+struct RunningState {
+  RunningSlot slot[running_slots];
+  int32_t left = 25, right = 25;  // the lines' distance from the paper's edges
+  int32_t top = 16, bottom = 16;  // the head's baseline below the top, the foot's above the bottom
+  int32_t version;                // raised by every change of the lines or their place
+  int32_t set_version = -1;       // the version sets[set_count - 1] was taken from
+  int32_t set_count;
+  RunningSet sets[max_running];
+  unsigned char pool[running_pool_size];  // texts of the sets
+  int32_t pool_length;
+  int32_t next_number = 1;  // the number the next page to begin carries
+  int32_t bare_page = -1;   // index of the page that shows no head or foot
+  // Per page, by index: the printed number, the set drawn late (0: none, else
+  // its index + 1) and the number of the form that draws it.
+  int32_t page_number[max_page];
+  int32_t page_set[max_page];
+  int32_t page_form[max_page];
+  // Page label ranges for /PageLabels: the first page of each and its number.
+  int32_t label_count;
+  int32_t label_page[max_page];
+};
+
+// A verbatim file being read in place of the document, and what the
+// document's reading is to go on from (src/input/verbatim.cc).
+struct VerbatimState {
+  std::FILE* pending;              // opened by the command, read when its group ends
+  bool pending_numbered;           // verbatim+: its lines are numbered
+  bool active;                     // the input is the verbatim file
+  InputStream document;            // the document's input meanwhile
+  int current_char, lookahead_char, previous_char;  // the document's window
+  int64_t line_number;             // the document's line count
+  int64_t command_line;            // the verbatim command's line, for the console
+  char name[max_sting + 1];        // the file, as the command names it
 };
 
 // The page font as the content stream sets it: a standard font /F1 .. /F14,
@@ -164,7 +267,10 @@ struct RunState {
   int previous_char;        // current_char before the latest advance
   int64_t line_number = 1;  // counts line feeds as they are read
   int in_command;           // between a "<" and a ">" token
+  ReadPlaces places;        // what the stops of a group or block point at
   int utf8;                 // the input is read as UTF-8 (<encoding utf8>)
+  int plain_text;           // nothing read is markup: --plain, or a verbatim file
+  VerbatimState verbatim;   // a verbatim file read in place of the document
   int32_t utf8_checks =
       utf8_check_count;  // high bytes of page text still to test for undeclared UTF-8
 
@@ -202,11 +308,21 @@ struct RunState {
   int32_t deferred_length;                       // bytes in deferred_buffer
   int32_t lines_on_page;                         // line feeds written on this page
   int32_t lines_per_page;                        // 0: derived from the paper height
+  int lines_derived;                             // lines_per_page came from the paper height
 
   // Line layout of page text: tabs and wrapping (0: off).
   int32_t tab_width;                  // a tab advances to the next multiple
   int32_t wrap_width;                 // longer lines continue on the next
   int32_t column;                     // characters of page text on the line
+  // Listings (src/page/listing.cc): line numbers in the margin before each
+  // line of plain text, and a second column on the page.
+  int numbering;                  // the lines being read are numbered
+  int number_pending;             // the current line's number is still to be shown
+  int64_t listing_line;           // the number it shows
+  int64_t digit_milli;            // the width of a digit, thousandths of a point
+  int grey_numbers;               // --plain draws them grey
+  int32_t column_lines;           // lines of the first of two columns, else 0
+  int64_t column_move_milli[2];   // from the first column's last line to the second's first
   int after_blank;                    // a blank on this line precedes held_word
   int32_t held_length;                // characters held in held_word
   unsigned char held_word[max_wrap];  // the word being wrapped, not yet shown
@@ -218,11 +334,14 @@ struct RunState {
   int32_t page_image_low;                 // lowest picture listed on the page
   int32_t page_image_high;                // one past the highest (0: none listed)
 
+  RunningState running;  // heads, feet and page numbers
+
   // Settings.
   int32_t paper_width = 595;    // points
   int32_t paper_height = 842;   // points
   int32_t rotate;               // degrees, written when not 0
   int32_t fullscreen_duration;  // 0 off, >0 seconds per page, -1 no timer
+  char transition[64];          // the pages' /Trans dictionary; empty: none
 
   // Registered media.
   int32_t image_object[max_pict];   // image XObject number, 0: none
@@ -243,6 +362,7 @@ struct RunState {
   // src/navigation/annotations.cc).
   int32_t annot_store[annot_store_room];
   int32_t annot_store_length;
+  Place annot_place[annot_store_room];  // where a page or sound number of the store was read
   int32_t annotation_start[max_annot];  // store index of each record
   int32_t annotation_count;
   int32_t page_first_annotation;  // index of the page's first annotation
@@ -263,6 +383,14 @@ struct RunState {
   int32_t fixed_char_width;              // width of every byte when width_table is null
   const uint16_t* width_table;           // widths of a proportional font, by byte
   int64_t control_warned_line;           // input line of the last control character warning
+  int short_page_warned;                 // the short page has had its warning
+  // A non-black colour that a "{" block before the page's text set and
+  // filled shapes with, which the text will be drawn in: its operator as
+  // written and the block's line; checked at the first character shown.
+  char pre_text_colour[80];  // the non-black colour a "{" block before the text set, or ""
+  char fill_colour[80];
+  int64_t fill_colour_line;
+  int fill_colour_check;                 // the check waits for the first character
   std::vector<unsigned char> block_storage;  // the collector's bytes; room grows as needed
   BlockCheck block_check;                    // the block being read
 

@@ -41,6 +41,32 @@ const CommandWord command_words[] = {
     {"fallback", command_fallback, "N ...",
      "Names registered fonts that draw, in order, what the page font lacks.",
      "For the standard fonts after their Liberation face; an empty list turns it off."},
+    {"transition", command_transition, "style seconds ...",
+     "Gives this page and every later one a transition in full screen.",
+     "Styles: dissolve; wipe right|up|left|down; split horizontal|vertical in|out; blinds "
+     "horizontal|vertical; box in|out; glitter right|down|diagonal; none. Seconds up to 60, with "
+     "up to three decimals."},
+    {"head", command_head, "position font size [text]",
+     "Sets a line of text at the top of every page: left, centre or right.",
+     "Font 1 to 14 for /F1 to /F14, size in points. %p is the page number, %n the number of the "
+     "last page, %f the file name, %% a percent sign. From the next page without text on; "
+     "head off removes the heads."},
+    {"foot", command_foot, "position font size [text]",
+     "Sets a line of text at the bottom of every page: left, centre or right.",
+     "As head: %p, %n (page N of M in one pass), %f and %%; foot off removes the feet."},
+    {"margins", command_margins, "left right top bottom", "Places the heads and feet.",
+     "Their distance from the sides, the head's baseline below the top and the foot's above the "
+     "bottom, in points; default 25 25 16 16."},
+    {"pagenumber", command_pagenumber, "N", "Numbers this page N and the next ones on from there.",
+     "From the next page without text on; the viewer shows the numbers as page labels."},
+    {"bare", command_bare, "", "Leaves this page without head or foot.",
+     "This page if nothing of it is written yet, else the next."},
+    {"verbatim", command_verbatim, "file",
+     "Puts the text of a file on the page as it stands: nothing in it is markup.",
+     "On lines of its own, under the tabs, wrapping and encoding in force."},
+    {"verbatim+", command_verbatim_plus, "file",
+     "Puts the text of a file on the page as it stands, its lines numbered.",
+     "The numbers stand in the margin left of the text's start."},
     {"image", command_image, "picture file", "Registers a JPEG, PNG or GIF file as a picture.",
      "Recognised by its first bytes; size, colours, orientation and transparency are read from "
      "the file. Between pages only. Picture numbers 0 to 9999."},

@@ -13,10 +13,11 @@ void run_command_group() {
   for (;;) {
     // A word that ends right at ">" (after a comment) closes the group unrun.
     if (read_word(word) == tok_close_angle) return;
+    run.places.command = run.places.word;
     const CommandWord* found = find_command_word(word);
     if (!found) {
       console_put_text(word);
-      fatal_error(44, msg_unknown_command);
+      fatal_error_at(44, msg_unknown_command, run.places.command);
     }
     found->handler();
     if (run.group_closed) {  // the command read the group's ">"

@@ -18,8 +18,9 @@ namespace {
 // Reads and checks the picture number and lists the picture on the page.
 int32_t use_picture() {
   int32_t picture = read_number();
-  if (picture < 0 || picture >= max_placeable) fatal_error(23, msg_too_many_pictures);
-  if (run.image_object[picture] == 0) fatal_error(24, msg_picture_not_read);
+  if (picture < 0 || picture >= max_placeable)
+    fatal_error_at(23, msg_too_many_pictures, run.places.word);
+  if (run.image_object[picture] == 0) fatal_error_at(24, msg_picture_not_read, run.places.word);
   run.page_image_use[picture] = run.image_object[picture];
   if (run.page_image_high == 0 || picture < run.page_image_low) run.page_image_low = picture;
   if (picture >= run.page_image_high) run.page_image_high = picture + 1;
@@ -28,7 +29,7 @@ int32_t use_picture() {
 
 // a * b / divisor with the product in 64 bits, the result wrapped to 32.
 int32_t scale(int32_t a, int32_t b, int32_t divisor) {
-  if (divisor == 0) fatal_error(69, msg_picture_size_zero);
+  if (divisor == 0) fatal_error_at(69, msg_picture_size_zero, run.places.command);
   return wrap32(int64_t{a} * b / divisor);
 }
 
@@ -92,7 +93,8 @@ void command_pict_plus() {
   int orientation = run.image_orientation[picture];
   // Room for six numbers of eleven characters and the words around them.
   int room = orientation == 0 ? 50 : 100;
-  if (run.deferred_length + room >= max_pdfcmd) fatal_error(12, msg_too_many_pdf_commands);
+  if (run.deferred_length + room >= max_pdfcmd)
+    fatal_error_at(12, msg_too_many_pdf_commands, run.places.command);
   char* start = reinterpret_cast<char*>(run.deferred_buffer + run.deferred_length);
   char* cursor = start;
   if (orientation == 0) {

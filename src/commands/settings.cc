@@ -11,14 +11,18 @@
 // The paper size holds for the whole document, so it may only be set before
 // anything of the first page is written.
 void command_paper() {
-  if (run.stream_open || run.page_count != 0) fatal_error(20, msg_paper_before_text);
+  if (run.stream_open || run.page_count != 0)
+    fatal_error_at(20, msg_paper_before_text, run.places.command);
   run.paper_width = read_number();
   run.paper_height = read_number();
 }
 
 void command_rotate() { run.rotate = read_number(); }
 
-void command_lines() { run.lines_per_page = read_number(); }
+void command_lines() {
+  run.lines_per_page = read_number();
+  run.lines_derived = 0;
+}
 
 // A positive value is the page duration in seconds; any other non-zero value
 // is full screen without a duration (-1); 0 asks for the latter too.
@@ -35,12 +39,13 @@ void command_inittext() {
     if (t == tok_open_bracket) break;
     if (t < 0 || is_bracket_token(t)) fatal_error(21, msg_error_in_string);
   }
+  run.places.block = current_place();
   int32_t length = 0;
   int64_t first_line = current_input_line();
   BlockCheck* check = block_check_begin();
   for (int t = next_token(); t != tok_close_bracket; t = next_token()) {
-    if (t == tok_end) fatal_error(65, msg_unexpected_end);
-    if (length >= max_inittext) fatal_error(22, msg_inittext_too_long);
+    if (t == tok_end) fatal_error_at(65, msg_unexpected_end, run.places.block);
+    if (length >= max_inittext) fatal_error_at(22, msg_inittext_too_long, run.places.block);
     int byte = winansi_byte(t, 85);
     if (check) block_check_token(check, is_bracket_token(t) ? t : byte);
     run.inittext_buffer[length++] = static_cast<unsigned char>(byte);
@@ -64,7 +69,7 @@ void command_encoding() {
   } else {
     report_problem("line " + std::to_string(run.line_number) + ": unknown encoding \"" + word +
                    "\": use utf8 or winansi");
-    fatal_error(86, msg_unknown_encoding);
+    fatal_error_at(86, msg_unknown_encoding, run.places.word);
   }
   run.utf8_checks = 0;
 }
@@ -77,7 +82,7 @@ int32_t read_in_range(int32_t low, int32_t high, int code, const char* command) 
   report_problem("line " + std::to_string(run.line_number) + ": " + command + " " +
                  std::to_string(value) + ": use 0 (off) or " + std::to_string(low) + " to " +
                  std::to_string(high));
-  fatal_error(code, msg_value_out_of_range);
+  fatal_error_at(code, msg_value_out_of_range, run.places.word);
 }
 
 }  // namespace

@@ -60,4 +60,12 @@ const char* const message_table[message_count] = {
     "no font of that name",
     "fallback font not registered",
     "font file too large (over 256 MB)",
+    "out of memory",
+    "internal error",
+    "unknown position (use left, centre, right or off)",
+    "head or foot text too long (increase max_running_text)",
+    "too many heads and feet with %n (increase max_running)",
+    "one verbatim file per command group",
+    "unknown transition (use dissolve, wipe, split, blinds, box, glitter or none)",
+    "unknown direction or motion of the transition",
 };

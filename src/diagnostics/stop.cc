@@ -16,4 +16,10 @@ void console_put_text(const char* text) {
 
 void console_put_int(int64_t value) { console_put_text(std::to_string(value).c_str()); }
 
-void fatal_error(int code, int message) { throw Stop{code, message, run.line_number}; }
+void fatal_error(int code, int message) { fatal_error_at(code, message, at_current_char); }
+
+// While a verbatim file is read, the console line names the line of its command.
+void fatal_error_at(int code, int message, Place place) {
+  throw Stop{code, message, run.verbatim.active ? run.verbatim.command_line : run.line_number,
+             place};
+}

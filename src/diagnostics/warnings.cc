@@ -9,16 +9,26 @@
 namespace {
 
 const char* const kind_name[warning_kind_count] = {
-    "text below the page", "line wider than the page", "font name",
-    "unknown operator",    "control character",        "unescaped bracket",
-    "undeclared utf-8",    "picture file kind",        "arithmetic-coded jpeg",
-    "character not in the font", "unshaped text",
+    "text below the page",
+    "line wider than the page",
+    "font name",
+    "unknown operator",
+    "control character",
+    "unescaped bracket",
+    "undeclared utf-8",
+    "picture file kind",
+    "arithmetic-coded jpeg",
+    "character not in the font",
+    "unshaped text",
+    "vanished empty line",
+    "short page",
+    "text in a fill colour",
 };
 
 void put_diagnostic(const std::string& line) {
   if (run.host.diagnostics_capture)
     run.host.diagnostics_capture->append(line);
-  else
+  else if (!run.diagnostics.pdf_on_standard_error)  // the PDF must stay whole
     std::fputs(line.c_str(), stderr);
 }
 
@@ -28,16 +38,26 @@ const char* warning_kind_name(WarningKind kind) { return kind_name[kind]; }
 
 void report_problem(const std::string& text) { put_diagnostic("kestrin: " + text + "\n"); }
 
+void report_line(const std::string& text) { put_diagnostic(text + "\n"); }
+
 void report_file_problem(const char* name, int error_number) {
   report_problem(std::string(name) + ": " + std::strerror(error_number));
 }
 
 void warn(WarningKind kind, int64_t line, const std::string& text) {
   if (!run.options.warnings) return;
-  if (run.host.diagnostic_list)  // every warning, also those not shown
-    run.host.diagnostic_list->push_back(Diagnostic{Diagnostic::warning, line, 0, kind, text});
+  const DiagnosticsState& d = run.diagnostics;
+  if (run.host.diagnostic_list) {  // every warning, also those not shown
+    if (d.place_file.empty())
+      run.host.diagnostic_list->push_back(Diagnostic{Diagnostic::warning, line, 0, kind, text});
+    else
+      run.host.diagnostic_list->push_back(
+          Diagnostic{Diagnostic::warning, d.place_origin.line, d.place_origin.column, kind,
+                     d.place_file + ":" + std::to_string(line) + ": " + text});
+  }
   if (++run.diagnostics.warning_count[kind] > warning_show_limit) return;
-  put_diagnostic(run.diagnostics.file_name + ":" + std::to_string(line) + ": warning: " + text + "\n");
+  put_diagnostic((d.place_file.empty() ? d.file_name : d.place_file) + ":" + std::to_string(line) +
+                 ": warning: " + text + "\n");
 }
 
 int64_t warnings_so_far() {

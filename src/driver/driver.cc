@@ -11,9 +11,13 @@
 // items last.
 #include "driver.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <exception>
 #include <new>
 #include <string>
 
@@ -33,12 +37,6 @@ void reset_run_state() {
 
 namespace {
 
-const char file_header[] =
-    "%PDF-1.2\n"
-    "%\x88\x89\x8A This is a binary file. Don't edit.\n"
-    "%created by Kestrin V 0.08 alpha\n"
-    "%https://kestrin-pdf.org/\n";
-
 // Whether `path` names the file the input was read from (links followed;
 // "-" compares standard output).
 bool names_input_file(const char* path) {
@@ -51,15 +49,14 @@ bool names_input_file(const char* path) {
 
 // Everything after the input is attached; ends in the stop, never returns.
 [[noreturn]] void compile(const char* output_path) {
-  skip_byte_order_mark();
+  if (run.options.utf8) run.utf8 = 1, run.utf8_checks = 0;  // --encoding utf8
+  skip_byte_order_mark(run.options.utf8);
   next_char();  // prime the lookahead; the output does not exist yet
   if (names_input_file(output_path)) fatal_error(68, msg_output_is_input);
   run.output_file.name = output_path;
-  if (!output_open(output_path)) {
-    report_file_problem(output_path, errno);
-    fatal_error(3, msg_cant_open_output);
-  }
+  if (!output_open(output_path)) fatal_error(3, msg_cant_open_output);
   emit_text(file_header);
+  if (run.options.listing.plain) set_up_listing();
   run_document();
   if (run.options.warnings_as_errors && warnings_so_far() > 0)
     fatal_error(76, msg_warnings_as_errors);
@@ -68,18 +65,46 @@ bool names_input_file(const char* path) {
   fatal_error(4, msg_no_errors);
 }
 
+// Stops about the command line, reading the input and writing the output,
+// which no place in the input caused.
+bool stop_has_no_place(int code) {
+  for (int no_place_code : {1, 2, 3, 68, 72, 73, 75, 76})
+    if (code == no_place_code) return true;
+  return false;
+}
+
+// A stop the input caused is also written as "FILE:LINE:COLUMN: error:
+// MESSAGE" on standard error, where editors find it; the host's list gets
+// every stop as a record.
+void report_stop(const Stop& stop, Place place) {
+  const DiagnosticsState& d = run.diagnostics;
+  const std::string where = (d.place_file.empty() ? d.file_name : d.place_file) + ":" +
+                            std::to_string(place.line) + ":" + std::to_string(place.column);
+  if (place.line > 0) report_line(where + ": error: " + message_table[stop.message]);
+  if (!run.host.diagnostic_list) return;
+  if (d.place_file.empty() || place.line <= 0)
+    run.host.diagnostic_list->push_back(Diagnostic{Diagnostic::error, place.line, place.column,
+                                                   stop.code, message_table[stop.message]});
+  else  // inside a verbatim file: at the command, naming the place in the file
+    run.host.diagnostic_list->push_back(Diagnostic{Diagnostic::error, d.place_origin.line,
+                                                   d.place_origin.column, stop.code,
+                                                   where + ": " + message_table[stop.message]});
+}
+
 // Closes the files and prints the console line; returns the exit status. The
 // output is kept only when the run succeeded.
 int finish_run(Stop stop) {
+  Place place = stop.place;
+  if (place.line < 0) place = run.input_ended ? no_place : current_place();
   input_close();
   finish_warnings();
   bool success = stop.message == msg_no_errors;
-  if (!output_close(success) && success) stop = Stop{72, msg_cant_write_output, run.line_number};
+  if (!output_close(success) && success)
+    stop = Stop{72, msg_cant_write_output, run.line_number, no_place};
   if (stop.code == 72 && run.output_file.error_number != 0)
     report_file_problem(run.output_file.name.c_str(), run.output_file.error_number);
-  if (run.host.diagnostic_list && stop.message != msg_no_errors)
-    run.host.diagnostic_list->push_back(
-        Diagnostic{Diagnostic::error, stop.line, 0, stop.code, message_table[stop.message]});
+  if (stop.message != msg_no_errors)
+    report_stop(stop, stop_has_no_place(stop.code) ? no_place : place);
   console_put_text("\n");
   if (stop.message != msg_no_errors) {
     console_put_text("error in line ");
@@ -116,6 +141,42 @@ void run_document() {
   write_document_tail();
 }
 
+int open_closed_standard_streams() {
+  int closed = 0;
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    closed |= 1 << fd;
+    int null = open("/dev/null", O_RDWR);  // the lowest free descriptor: fd itself
+    if (null >= 0 && null != fd) {
+      dup2(null, fd);
+      close(null);
+    }
+  }
+  return closed;
+}
+
+int run_compiler(const RunOptions& options, const RunHost& host, const char* input_name,
+                 const std::function<void()>& body) {
+  start_run(options, host, input_name);
+  Stop stop{};
+  try {
+    body();
+    report_problem("internal error: the run ended without its stop");  // every body stops
+    stop = Stop{90, msg_internal_error, run.line_number, no_place};
+  } catch (const Stop& raised) {
+    stop = raised;
+  } catch (const std::bad_alloc&) {
+    stop = Stop{89, msg_out_of_memory, run.line_number, no_place};
+  } catch (const std::exception& error) {
+    report_problem(std::string("internal error: ") + error.what());
+    stop = Stop{90, msg_internal_error, run.line_number, no_place};
+  } catch (...) {
+    report_problem("internal error: an exception of unknown kind");
+    stop = Stop{90, msg_internal_error, run.line_number, no_place};
+  }
+  return finish_run(stop);
+}
+
 int run_kestrin(int argc, const char* const* argv, const RunHost& host) {
   CommandLine line = parse_command_line(argc, argv);
   if (line.action == CommandLine::help || line.action == CommandLine::version) {
@@ -135,36 +196,37 @@ int run_kestrin(int argc, const char* const* argv, const RunHost& host) {
 
 int convert_files(const CommandLine& line, const RunHost& host) {
   bool from_stdin = line.input && std::strcmp(line.input, "-") == 0;
-  start_run(line.options, host, from_stdin ? "<stdin>" : line.input ? line.input : "");
   std::signal(SIGXFSZ, SIG_IGN);  // an over-large file fails a write instead
-  try {
+  const char* input_name = from_stdin ? "<stdin>" : line.input ? line.input : "";
+  return run_compiler(line.options, host, input_name, [&line, from_stdin] {
     if (line.action == CommandLine::usage) {
       if (line.unknown)
         report_problem(std::string("unknown option ") + line.unknown +
                        " (kestrin --help lists them)");
+      if (!line.problem.empty()) report_problem(line.problem);
       if (line.native_only)
         report_problem(std::string(line.native_only) + " needs the native kestrin program");
       fatal_error(1, msg_usage);
     }
     // The console text must not mix with a PDF written to standard output.
     if (output_names_standard_output(line.output)) run.diagnostics.console_file = stderr;
+    if (from_stdin && (run.host.closed_standard_streams & 1)) {
+      report_problem("standard input is closed");
+      fatal_error(2, msg_cant_open_input);
+    }
     if (!input_open_file(line.input)) {
       report_file_problem(from_stdin ? "<stdin>" : line.input, errno);
       fatal_error(2, msg_cant_open_input);
     }
     compile(line.output);
-  } catch (const Stop& stop) {
-    return finish_run(stop);
-  }
+  });
 }
 
 int run_kestrin_on_text(const unsigned char* text, size_t size, const char* output_path,
                         const RunOptions& options, const RunHost& host) {
-  start_run(options, host, host.memory_text_file ? host.memory_text_file : "<memory>");
-  try {
+  const char* name = host.memory_text_file ? host.memory_text_file : "<memory>";
+  return run_compiler(options, host, name, [=] {
     input_open_memory(text, size);
     compile(output_path);
-  } catch (const Stop& stop) {
-    return finish_run(stop);
-  }
+  });
 }

@@ -16,17 +16,26 @@ const char help_text[] =
     "  -w, --no-warnings      print no warnings\n"
     "      --warnings-as-errors\n"
     "                         stop with status 1 when the document had warnings\n"
+    "      --no-sync          do not wait for the PDF to reach the disk\n"
     "      --watch            convert, then again whenever the input or a picture,\n"
     "                         sound or font it uses changes (Ctrl-C ends)\n"
     "      --lsp              serve the Language Server Protocol on standard\n"
     "                         input and output, for editors\n"
+    "      --encoding utf8    read the input as UTF-8 from its start\n"
+    "      --plain            the input is a listing: nothing in it is markup\n"
+    "      --font NAME        the listing's font (Courier, Times-Roman, ..., or 1 to 13)\n"
+    "      --size POINTS      its size (10, or 7.5 in two columns)\n"
+    "      --paper NAME       a4, a3, a5, letter, legal, or WIDTHxHEIGHT in points\n"
+    "      --line-numbers     the listing's lines numbered in the margin\n"
+    "      --columns 2        two columns on the paper turned to landscape\n"
     "  -h, --help             print this help and exit\n"
     "  -V, --version          print the version and exit\n"
     "  --                     end of the options\n"
     "\n"
     "A - as infile reads standard input; as outfile it writes the PDF to\n"
     "standard output, and the console text then goes to standard error.\n"
-    "Warnings go to standard error as FILE:LINE: warning: TEXT.\n";
+    "Standard error says where a stop was caused, as FILE:LINE:COLUMN: error:\n"
+    "MESSAGE, and gives warnings as FILE:LINE: warning: TEXT.\n";
 
 CommandLine parse_command_line(int argc, const char* const* argv) {
   CommandLine line;
@@ -52,18 +61,28 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
       line.options.warnings = false;
     } else if (!std::strcmp(arg, "--warnings-as-errors")) {
       line.options.warnings_as_errors = true;
+    } else if (!std::strcmp(arg, "--no-sync")) {
+      line.options.sync = false;
     } else if (!std::strcmp(arg, "--watch")) {
       line.watch = true;
     } else if (!std::strcmp(arg, "--lsp")) {
       line.action = argc - next == 1 ? CommandLine::language_server : CommandLine::usage;
       return line;
+    } else if (int taken = parse_listing_option(argc - next, argv + next, line)) {
+      if (taken < 0) {
+        line.action = CommandLine::usage;
+        return line;
+      }
+      next += taken - 1;
     } else {
       line.unknown = arg;
       line.action = CommandLine::usage;
       return line;
     }
   }
-  if (argc - next != 2) {
+  if (line.listing_layout && !line.options.listing.plain)
+    line.problem = std::string(line.listing_layout) + " lays out a listing: use it with --plain";
+  if (argc - next != 2 || !line.problem.empty()) {
     line.action = CommandLine::usage;
     return line;
   }

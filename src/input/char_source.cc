@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #if defined(__SSE2__)
@@ -68,7 +69,7 @@ bool input_open_file(const char* path) {
   if (!in.file) return false;
   in.name = std::strcmp(path, "-") == 0 ? "<stdin>" : path;
   in.open = true;
-  in.next = in.end = in.buffer;
+  in.next = in.end = in.start = in.buffer;
   return true;
 }
 
@@ -76,12 +77,17 @@ void input_open_memory(const unsigned char* text, size_t size) {
   InputStream& in = run.input_file;
   in.file = nullptr;
   in.open = true;
-  in.next = text;
+  in.next = in.start = text;
   in.end = text + size;
   note_high_bytes();
 }
 
 void input_close() {
+  VerbatimState& v = run.verbatim;
+  if (v.pending) std::fclose(v.pending);
+  v.pending = nullptr;
+  if (v.active && v.document.file) std::fclose(v.document.file);  // the verbatim file is `in`
+  v.active = false;
   InputStream& in = run.input_file;
   if (in.file) std::fclose(in.file);
   in.file = nullptr;
@@ -92,23 +98,28 @@ void input_close() {
 int input_refill() {
   InputStream& in = run.input_file;
   if (!in.file) return -1;
-  size_t got = std::fread(in.buffer, 1, sizeof in.buffer, in.file);
+  // The last bytes stay in memory before the new window, for places.
+  size_t keep = std::min<size_t>(input_history, in.end - in.start);
+  input_keep_history(in, keep, in.buffer);
+  in.next = in.end = in.buffer + keep;
+  size_t got = std::fread(in.buffer + keep, 1, sizeof in.buffer - keep, in.file);
   if (got == 0) {
     if (!std::ferror(in.file)) return -1;
     report_file_problem(in.name, errno);
     fatal_error(73, msg_cant_read_input);
   }
-  in.next = in.buffer;
-  in.end = in.buffer + got;
+  in.end = in.next + got;
   note_high_bytes();
   return *in.next++;
 }
 
 void skip_comment() {
+  // The opening "*" is the byte just read; the lookahead still holds it.
+  run.places.comment = place_of_byte(run.input_file.next - 1, run.line_number);
   for (;;) {
     int c = read_raw_char();
     if (c == '*') break;
-    if (c < 0) fatal_error(57, msg_unexpected_end);
+    if (c < 0) fatal_error_at(57, msg_unexpected_end, run.places.comment);
   }
   run.current_char = read_raw_char();
 }

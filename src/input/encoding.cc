@@ -22,17 +22,22 @@ const uint16_t winansi_high[32] = {
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,
 };
 
-[[noreturn]] void invalid_utf8(int byte, const char* what) {
+// Stops at the byte `lead`, whose offset in the input is `lead_offset`.
+[[noreturn]] void invalid_utf8(int byte, const char* what, int64_t lead_offset) {
   char text[96];
   std::snprintf(text, sizeof text, "line %lld: byte 0x%02X %s",
                 static_cast<long long>(run.line_number), byte, what);
   report_problem(std::string(text) + " (invalid UTF-8)");
-  fatal_error(83, msg_invalid_utf8);
+  const InputStream& in = run.input_file;
+  fatal_error_at(83, msg_invalid_utf8,
+                 place_of_byte(in.start + (lead_offset - in.start_offset), run.line_number));
 }
 
 }  // namespace
 
 int read_utf8_char(int lead) {
+  const InputStream& in = run.input_file;
+  const int64_t lead_offset = in.start_offset + (in.next - 1 - in.start);
   int more, code_point, least;
   if (lead >= 0xC2 && lead <= 0xDF) {
     more = 1, code_point = lead & 0x1F, least = 0x80;
@@ -41,31 +46,35 @@ int read_utf8_char(int lead) {
   } else if (lead >= 0xF0 && lead <= 0xF4) {
     more = 3, code_point = lead & 0x07, least = 0x10000;
   } else {
-    invalid_utf8(lead, lead < 0xC0 ? "continues no character" : "begins no character");
+    invalid_utf8(lead, lead < 0xC0 ? "continues no character" : "begins no character", lead_offset);
   }
   for (int i = 0; i < more; ++i) {
     int c = input_read_byte();
-    if (c < 0 || (c & 0xC0) != 0x80) invalid_utf8(lead, "begins a character cut short");
+    if (c < 0 || (c & 0xC0) != 0x80)
+      invalid_utf8(lead, "begins a character cut short", lead_offset);
     code_point = code_point << 6 | (c & 0x3F);
   }
   if (code_point < least || code_point > 0x10FFFF || (code_point >= 0xD800 && code_point <= 0xDFFF))
-    invalid_utf8(lead, "begins an overlong form, a surrogate or a value beyond U+10FFFF");
+    invalid_utf8(lead, "begins an overlong form, a surrogate or a value beyond U+10FFFF",
+                 lead_offset);
   return tok_unicode + code_point;
 }
 
-void skip_byte_order_mark() {
+void skip_byte_order_mark(bool declared_by_option) {
   InputStream& in = run.input_file;
   if (in.next == in.end) {  // fill the window, then put the byte back
     if (input_refill() < 0) return;
     --in.next;
   }
   static const char declared[] = "\xEF\xBB\xBF<encoding utf8";
-  const size_t length = sizeof declared - 1;
+  const size_t length = declared_by_option ? 3 : sizeof declared - 1;
   if (static_cast<size_t>(in.end - in.next) <= length) return;
   if (std::memcmp(in.next, declared, length) != 0) return;
   int after = in.next[length];
-  if (after > ' ' && after != '>') return;
+  if (!declared_by_option && after > ' ' && after != '>') return;
   in.next += 3;
+  in.start = in.next;  // columns do not count the mark
+  in.start_offset += 3;
 }
 
 int unicode_of_winansi(int byte) {
@@ -93,8 +102,9 @@ int winansi_byte_of_unicode(int token, int stop_code) {
                 static_cast<long long>(current_char_line()), code_point);
   report_problem(std::string(text) + std::string(reinterpret_cast<char*>(bytes), count) +
                  "\" has no winansi code, which the page fonts need");
+  Place place = current_place();
   run.line_number = current_char_line();  // the stop names the character's own line
-  fatal_error(stop_code, msg_not_in_winansi);
+  fatal_error_at(stop_code, msg_not_in_winansi, place);
 }
 
 int put_utf8(int code_point, unsigned char* out) {

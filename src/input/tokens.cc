@@ -20,6 +20,16 @@ namespace {
 
 bool is_octal_digit(int c) { return c >= '0' && c <= '7'; }
 
+// An empty line whose line end is dropped before a bracket or group does not
+// show; the author usually meant it to.
+void note_vanished_line() {
+  if (!run.options.warnings) return;
+  char opener[] = {static_cast<char>(run.lookahead_char), 0};
+  warn(warn_vanished_line, current_input_line(),
+       std::string("this empty line does not show: the line end before the '") + opener +
+           "' that follows is dropped; write \\n on the line to keep it");
+}
+
 // Drops one blank or line feed that directly follows a closing bracket.
 void drop_blank_after_closer() {
   if (run.lookahead_char == ' ' || run.lookahead_char == '\n') next_char();
@@ -43,6 +53,12 @@ int read_escape() {
 }  // namespace
 
 int next_token() {
+  if (run.plain_text) {  // every character, and the end of a verbatim file
+    int ch = next_char();
+    if (ch != tok_end || !run.verbatim.active) return ch;
+    end_verbatim();
+    return next_token();
+  }
   if (run.lookahead_char == '>' && run.current_char != ' ') {  // blank before ">"
     run.current_char = ' ';
     return ' ';
@@ -50,7 +66,10 @@ int next_token() {
   int ch = next_char();
   if ((ch == ' ' || ch == '\n') && !run.in_command) {  // blank before an opener?
     int ahead = run.lookahead_char;
-    if (ahead == '[' || ahead == '{' || ahead == '<') ch = next_char();
+    if (ahead == '[' || ahead == '{' || ahead == '<') {
+      if (ch == '\n' && run.previous_char == '\n') note_vanished_line();
+      ch = next_char();
+    }
   }
   switch (ch) {
     case '[': return tok_open_bracket;
@@ -75,19 +94,20 @@ int read_word(char* word) {
       word[0] = 0;
       return t;
     }
-    if (t == tok_end) fatal_error(62, msg_unexpected_end);
+    if (t == tok_end) fatal_error_at(62, msg_unexpected_end, run.places.group);
   } while (t <= ' ');
+  run.places.word = current_place();
   int length = 0;
   for (;;) {
     if (t >= tok_unicode) {  // a character read as UTF-8: its bytes as written
       unsigned char bytes[4];
       int count = put_utf8(t - tok_unicode, bytes);
       for (int i = 0; i < count; ++i) {
-        if (length == max_sting) fatal_error(58, msg_string_too_long);
+        if (length == max_sting) fatal_error_at(58, msg_string_too_long, run.places.word);
         word[length++] = static_cast<char>(bytes[i]);
       }
     } else {
-      if (length == max_sting) fatal_error(58, msg_string_too_long);
+      if (length == max_sting) fatal_error_at(58, msg_string_too_long, run.places.word);
       word[length++] = static_cast<char>(t);
     }
     t = next_token();
@@ -103,8 +123,9 @@ int32_t read_number() {
   do {
     t = next_token();
     if (t >= 256) fatal_error(59, msg_error_reading_number);
-    if (t == tok_end) fatal_error(63, msg_unexpected_end);
+    if (t == tok_end) fatal_error_at(63, msg_unexpected_end, run.places.group);
   } while (t <= ' ');
+  run.places.word = current_place();
   int32_t sign = 1;
   if (t == '-') {
     sign = -1;

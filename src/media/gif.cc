@@ -38,7 +38,7 @@ struct GifReader {
     int c = getc_unlocked(file);
     if (c == EOF) {
       check_external_read(file);
-      fatal_error(end_code, msg_bad_gif);
+      fatal_error_at(end_code, msg_bad_gif, run.places.word);
     }
     return c;
   }
@@ -50,7 +50,7 @@ struct GifReader {
   // A fault in the code stream.
   [[noreturn]] void fault() {
     if (trial) throw NotRepackable{};
-    fatal_error(data_code, data_message);
+    fatal_error_at(data_code, data_message, run.places.word);
   }
 
   // Reads the next sub-block whole into `block` and returns its size; 0 at
@@ -197,10 +197,11 @@ int64_t gif_embed(const char* path) {
   FileCloser file{open_external_file(path, 50)};
   GifReader gif{file.file, false, {}};
   if (gif.byte(51) != 'G' || gif.byte(51) != 'I' || gif.byte(51) != 'F')
-    fatal_error(51, msg_bad_gif);
+    fatal_error_at(51, msg_bad_gif, run.places.word);
   gif.skip(7);  // version, logical screen width and height
   int packed = gif.byte(56);
-  if ((packed & 0x80) == 0) fatal_error(52, msg_bad_gif);  // no global colour table
+  if ((packed & 0x80) == 0)
+    fatal_error_at(52, msg_bad_gif, run.places.word);  // no global colour table
   int entries = 2 << (packed & 7);
   emit_int(entries - 1);
   emit_text(" (");
@@ -208,10 +209,12 @@ int64_t gif_embed(const char* path) {
   write_colour_table(gif, entries);
   emit_text(")]>>\nstream\n");
 
-  if (gif.byte(53) != ',') fatal_error(53, msg_bad_gif);  // an extension, the trailer
-  gif.skip(8);                                            // image position and size
-  if (gif.byte(56) & 0xC0) fatal_error(54, msg_bad_gif);  // local table, interlaced
-  if (gif.byte(56) != 8) fatal_error(55, msg_bad_gif);    // LZW minimum code size
+  if (gif.byte(53) != ',')
+    fatal_error_at(53, msg_bad_gif, run.places.word);  // an extension, the trailer
+  gif.skip(8);                                         // image position and size
+  if (gif.byte(56) & 0xC0)
+    fatal_error_at(54, msg_bad_gif, run.places.word);  // local table, interlaced
+  if (gif.byte(56) != 8) fatal_error_at(55, msg_bad_gif, run.places.word);  // LZW minimum code size
   return repack_codes<false>(gif);
 }
 
@@ -234,7 +237,7 @@ int64_t gif_repack_codes(std::FILE* file, int fault_code, int fault_message) {
 }
 
 void command_gif() {
-  if (run.stream_open) fatal_error(16, msg_not_in_page);
+  if (run.stream_open) fatal_error_at(16, msg_not_in_page, run.places.command);
   int32_t picture = read_picture_number(17);
   begin_image_object(picture);
   write_image_size(picture, nullptr);

@@ -93,7 +93,7 @@ bool skip_file_bytes(std::FILE* file, uint64_t n) {
 void image_damaged(int code, const char* what) {
   if (run.image_file) check_external_read(run.image_file);  // not damage: a read error
   report_problem(std::string(run.image_path) + ": damaged " + run.image_kind + " file: " + what);
-  fatal_error(code, msg_image_damaged);
+  fatal_error_at(code, msg_image_damaged, run.places.word);
 }
 
 void check_decoded_pixels(uint64_t width, uint64_t height) {
@@ -202,7 +202,8 @@ void image_embed(int32_t picture, const char* path) {
   check_external_read(file.file);
   run.image_path = path;
   run.image_kind = picture_kind_name(first, n);
-  if (std::fseek(file.file, 0, SEEK_SET) != 0) fatal_error(79, msg_cant_open_external);
+  if (std::fseek(file.file, 0, SEEK_SET) != 0)
+    fatal_error_at(79, msg_cant_open_external, run.places.word);
   if (std::strcmp(run.image_kind, "JPEG") == 0) {
     image_jpeg(file.file, picture);
   } else if (std::strcmp(run.image_kind, "PNG") == 0) {
@@ -215,7 +216,7 @@ void image_embed(int32_t picture, const char* path) {
                            ? "an unknown kind of file"
                            : std::string("a ") + run.image_kind + " file (by its first bytes)";
     report_problem(std::string(path) + ": " + kind + "; image takes JPEG, PNG and GIF");
-    fatal_error(80, msg_image_kind);
+    fatal_error_at(80, msg_image_kind, run.places.word);
   }
   run.image_file = nullptr;
 }

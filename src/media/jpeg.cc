@@ -23,7 +23,7 @@ struct JpegSource {
     int c = getc_unlocked(file);
     if (c == EOF) {
       check_external_read(file);
-      fatal_error(end_code, end_message);
+      fatal_error_at(end_code, end_message, run.places.word);
     }
     if (kept) kept->push_back(static_cast<char>(c));
     return c;
@@ -66,7 +66,7 @@ void begin_jpeg_data(const char* colour_space) {
 }  // namespace
 
 int32_t read_registration(int page_code, int range_code, char* path) {
-  if (run.stream_open) fatal_error(page_code, msg_not_in_page);
+  if (run.stream_open) fatal_error_at(page_code, msg_not_in_page, run.places.command);
   int32_t picture = read_picture_number(range_code);
   run.image_object[picture] = run.next_object;
   read_word(path);
@@ -75,7 +75,8 @@ int32_t read_registration(int page_code, int range_code, char* path) {
 
 int32_t read_picture_number(int range_code) {
   int32_t picture = read_number();
-  if (picture < 0 || picture >= max_pict) fatal_error(range_code, msg_too_many_pictures);
+  if (picture < 0 || picture >= max_pict)
+    fatal_error_at(range_code, msg_too_many_pictures, run.places.word);
   return picture;
 }
 
@@ -139,7 +140,7 @@ JpegFrame scan_jpeg_frame(std::FILE* file, std::string* kept, int end_code, int 
 }
 
 void command_jpg() {
-  if (run.stream_open) fatal_error(14, msg_not_in_page);
+  if (run.stream_open) fatal_error_at(14, msg_not_in_page, run.places.command);
   int32_t picture = read_picture_number(15);
   begin_image_object(picture);
   write_image_size(picture, nullptr);

@@ -7,9 +7,9 @@
 #include "pdf.h"
 
 void command_sound() {
-  if (run.stream_open) fatal_error(18, msg_not_in_page);
+  if (run.stream_open) fatal_error_at(18, msg_not_in_page, run.places.command);
   int32_t sound = read_number();
-  if (sound < 0 || sound >= max_sound) fatal_error(19, msg_too_many_sounds);
+  if (sound < 0 || sound >= max_sound) fatal_error_at(19, msg_too_many_sounds, run.places.word);
   run.sound_object[sound] = run.next_object;
   begin_object("<< /Type /Sound /R ");
   emit_int(read_number());

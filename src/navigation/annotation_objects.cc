@@ -7,9 +7,12 @@
 
 namespace {
 
-// Writes the object number of a 1-based page, after testing the page.
-void emit_page_object(int32_t page, int bad_page_code) {
-  if (page > run.page_count || page < 1) fatal_error(bad_page_code, msg_bad_page_number);
+// Writes the object number of the 1-based page in store word `word`, after
+// testing the page; a bad one stops at the place the number was read.
+void emit_page_object(const int32_t* word, int bad_page_code) {
+  int32_t page = *word;
+  if (page > run.page_count || page < 1)
+    fatal_error_at(bad_page_code, msg_bad_page_number, run.annot_place[word - run.annot_store]);
   emit_int(run.page_object[page - 1]);
 }
 
@@ -71,7 +74,8 @@ void write_actions(const int32_t* entry, int32_t count, int32_t strings) {
         break;
       case action_sound: {
         int32_t sound = *entry++;
-        if (run.sound_object[sound] == 0) fatal_error(67, msg_sound_not_read);
+        if (run.sound_object[sound] == 0)
+          fatal_error_at(67, msg_sound_not_read, run.annot_place[entry - 1 - run.annot_store]);
         emit_text("/Sound ");
         emit_int(run.sound_object[sound]);
         emit_text(" 0 R\n>>\nendobj\n");
@@ -79,7 +83,7 @@ void write_actions(const int32_t* entry, int32_t count, int32_t strings) {
       }
       case action_goto:
         emit_text("/D [");
-        emit_page_object(entry[0], 7);
+        emit_page_object(entry, 7);
         emit_text(" 0 R /FitR ");
         emit_numbers(entry + 1, 4);
         emit_text(" ]\n>>\nendobj\n");
@@ -120,7 +124,7 @@ void write_annotation_objects() {
         break;
       case annot_link:
         emit_text("/Dest [");
-        emit_page_object(record[annot_word_link_page], 6);
+        emit_page_object(record + annot_word_link_page, 6);
         emit_text(" 0 R /XYZ null ");
         emit_int(run.paper_height);
         emit_text(" null]\n>>\nendobj\n");

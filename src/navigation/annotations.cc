@@ -22,7 +22,7 @@ namespace {
 void store_word(int32_t value, int full_code = 0) {
   run.annot_store[run.annot_store_length++] = value;
   if (full_code != 0 && run.annot_store_length >= max_para)
-    fatal_error(full_code, msg_too_many_parameters);
+    fatal_error_at(full_code, msg_too_many_parameters, run.places.command);
 }
 
 // Reads x, y, width and height and appends x, y, x + width, y + height: the
@@ -38,8 +38,9 @@ void store_rectangle(int full_code) {
 
 // The six words every record starts with, and the checks before them.
 void begin_record(AnnotKind kind, int page_code, int limit_code, int full_code) {
-  if (!run.stream_open) fatal_error(page_code, msg_annotation_only_in_page);
-  if (run.annotation_count >= max_annot) fatal_error(limit_code, msg_too_many_annotations);
+  if (!run.stream_open) fatal_error_at(page_code, msg_annotation_only_in_page, run.places.command);
+  if (run.annotation_count >= max_annot)
+    fatal_error_at(limit_code, msg_too_many_annotations, run.places.command);
   run.annotation_start[run.annotation_count++] = run.annot_store_length;
   run.page_annotation_count += 1;
   store_word(kind, full_code);
@@ -48,7 +49,8 @@ void begin_record(AnnotKind kind, int page_code, int limit_code, int full_code) 
 }
 
 void end_record(int full_code) {
-  if (run.annot_store_length >= max_para) fatal_error(full_code, msg_too_many_parameters);
+  if (run.annot_store_length >= max_para)
+    fatal_error_at(full_code, msg_too_many_parameters, run.places.command);
 }
 
 // Words of an action list with no operands, by kind.
@@ -117,14 +119,18 @@ int read_action(const char* word) {
       break;
     case action_sound: {
       int32_t sound = read_number();
-      if (sound < 0 || sound >= max_sound) fatal_error(66, msg_too_many_sounds);
+      if (sound < 0 || sound >= max_sound) fatal_error_at(66, msg_too_many_sounds, run.places.word);
+      run.annot_place[run.annot_store_length] = run.places.word;  // checked in the tail
       store_word(sound, full);
       break;
     }
-    case action_goto:
-      store_word(read_number(), full);  // page
+    case action_goto: {
+      int32_t page = read_number();
+      run.annot_place[run.annot_store_length] = run.places.word;  // checked in the tail
+      store_word(page, full);
       store_rectangle(full);
       break;
+    }
     case action_first:
     case action_prev:
     case action_next:
@@ -153,8 +159,9 @@ void command_link() {
   begin_record(annot_link, 31, 32, 0);
   store_word(read_number());  // border width
   int32_t page = read_number();
+  run.annot_place[run.annot_store_length] = run.places.word;  // checked in the tail
   store_word(page);
-  if (page >= max_page) fatal_error(33, msg_too_many_pages);
+  if (page >= max_page) fatal_error_at(33, msg_too_many_pages, run.places.word);
   end_record(34);
 }
 
@@ -179,10 +186,10 @@ void command_action() {
     int ended = read_word(word);
     if (ended != 0 && ended != tok_close_angle) fatal_error(38, msg_error_in_string);
     int appended = read_action(word);
-    if (appended < 0) fatal_error(41, msg_unknown_action);
+    if (appended < 0) fatal_error_at(41, msg_unknown_action, run.places.word);
     actions += appended;
     if (ended == tok_close_angle) break;
   }
-  if (actions == 0) fatal_error(43, msg_no_action);
+  if (actions == 0) fatal_error_at(43, msg_no_action, run.places.command);
   run.annot_store[count_word] = actions;  // annot_word_action_count
 }

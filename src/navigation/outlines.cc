@@ -33,9 +33,11 @@ void emit_reference(const char* key, int32_t number) {
 }  // namespace
 
 void command_outline() {
-  if (run.outline_count >= max_outline) fatal_error(25, msg_too_many_outlines);
+  if (run.outline_count >= max_outline)
+    fatal_error_at(25, msg_too_many_outlines, run.places.command);
   int32_t level = read_number();
-  if (level < 1 || level > max_outline_level) fatal_error(26, msg_too_many_outline_levels);
+  if (level < 1 || level > max_outline_level)
+    fatal_error_at(26, msg_too_many_outline_levels, run.places.word);
   while (level > 1) {  // fillers for skipped levels
     int32_t filler = 1;
     if (run.outline_count > 0) {
@@ -44,7 +46,8 @@ void command_outline() {
       filler = previous + 1;
     }
     append_item(filler);
-    if (run.outline_count >= max_outline) fatal_error(27, msg_too_many_outlines);
+    if (run.outline_count >= max_outline)
+      fatal_error_at(27, msg_too_many_outlines, run.places.command);
   }
   append_item(level);
   pool_read_bracketed();

@@ -113,7 +113,9 @@ bool end_line() {
   emit_text("T*\n");
   run.column = 0;
   run.after_blank = 0;
-  return ++run.lines_on_page >= run.lines_per_page;
+  if (++run.lines_on_page >= run.lines_per_page) return true;
+  if (run.lines_on_page == run.column_lines) break_column();
+  return false;
 }
 
 namespace {
@@ -161,8 +163,11 @@ void check_undeclared_utf8(int byte) {
   }
   run.utf8_checks = 0;
   warn(warn_undeclared_utf8, run.line_number,
-       "this text looks like UTF-8, read here as Windows-1252 bytes: declare it with "
-       "<encoding utf8> before it");
+       run.options.listing.plain
+           ? "this text looks like UTF-8, read here as Windows-1252 bytes: read it with "
+             "--encoding utf8"
+           : "this text looks like UTF-8, read here as Windows-1252 bytes: declare it with "
+             "<encoding utf8> before it");
 }
 
 // Shows one character of page text; true if wrapping filled the page.
@@ -363,11 +368,14 @@ __attribute__((noinline)) void show_plain_run_of() {
 }
 
 // Plain runs are left to the token reader inside commands (comments), under
-// tabs and wrapping (columns), and for high bytes while they are read as
-// UTF-8 or tested for undeclared UTF-8.
+// tabs and wrapping (columns), in plain text (no markup, numbered lines),
+// and for high bytes while they are read as UTF-8 or tested for undeclared
+// UTF-8.
 void show_plain_run() {
   if (!run.string_open) return;  // a character from another font closed it
-  if (run.in_command || !run.host.text_in_runs || run.tab_width != 0 || run.wrap_width != 0) return;
+  if (run.in_command || !run.host.text_in_runs || run.tab_width != 0 || run.wrap_width != 0 ||
+      run.plain_text)
+    return;
   if (run.utf8 || (run.utf8_checks > 0 && run.input_file.high_bytes))
     show_plain_run_of<true>();
   else
@@ -391,8 +399,11 @@ void compose_page() {
         run.input_ended = 1;
         return;
       case '\n':
+        if (run.number_pending) show_line_number();
         show_held_word();
+        run.number_pending = run.numbering;  // the next line's
         if (!end_line()) break;
+        note_page_full();
         close_content_stream();  // the page is full
         return;
       case '\f':
@@ -412,10 +423,28 @@ void compose_page() {
         break;
       case tok_open_angle:
         show_held_word();
+        run.places.group = current_place();
         run_command_group();
+        if (run.verbatim.pending) {
+          // The file's text begins a line of its own.
+          bool numbered = run.verbatim.pending_numbered, full = false;
+          if (run.column > 0 || run.held_length > 0) {
+            show_held_word();
+            full = end_line();
+          }
+          begin_verbatim();
+          if (numbered) start_numbering();
+          if (full) {
+            note_page_full();
+            close_content_stream();
+            return;
+          }
+        }
         break;
       default:
+        if (run.number_pending) show_line_number();
         if (show_char(t)) {
+          note_page_full();
           close_content_stream();  // wrapping filled the page
           return;
         }

@@ -28,7 +28,10 @@ void open_content_stream() {
   run.page_action_count = 0;
   run.lines_on_page = 0;
   run.pre_text_unknown = 0;
+  run.pre_text_colour[0] = run.fill_colour[0] = 0;
+  run.fill_colour_check = 0;
   text_font_begin_page();
+  running_begin_page();
 }
 
 // The default text state: Courier 12 points, 12 points of leading, the first
@@ -51,7 +54,10 @@ void open_text_object() {
     run.inittext_set = 1;
     build_default_text_state();
   }
-  if (run.lines_per_page == 0) run.lines_per_page = wrap_sub(run.paper_height, 50) / 12;
+  if (run.lines_per_page == 0) {
+    run.lines_per_page = wrap_sub(run.paper_height, 50) / 12;
+    run.lines_derived = 1;
+  }
   emit_text(reinterpret_cast<const char*>(run.inittext_buffer));
   text_font_after_inittext();
   layout_begin_page();
@@ -93,9 +99,10 @@ void close_content_stream() {
 // the end of input stops with `end_code`. The warnings read the block too.
 static void emit_block(int closer, int end_code, BlockPlace place) {
   int64_t first_line = current_input_line();
+  run.places.block = current_place();
   BlockCheck* check = block_check_begin();
   for (int t = next_token(); t != closer; t = next_token()) {
-    if (t == tok_end) fatal_error(end_code, msg_unexpected_end);
+    if (t == tok_end) fatal_error_at(end_code, msg_unexpected_end, run.places.block);
     int byte = winansi_byte(t, 85);
     if (check) block_check_token(check, is_bracket_token(t) ? t : byte);
     emit_char(byte);
@@ -119,15 +126,18 @@ void copy_deferred_block() {
   // Held back until the text object ends: up to max_pdfcmd bytes of content,
   // and the closing line feed may take one more.
   int64_t first_line = current_input_line();
+  run.places.block = current_place();
   BlockCheck* check = block_check_begin();
   for (int t = next_token(); t != tok_close_brace; t = next_token()) {
-    if (t == tok_end) fatal_error(11, msg_unexpected_end);
-    if (run.deferred_length >= max_pdfcmd) fatal_error(12, msg_too_many_pdf_commands);
+    if (t == tok_end) fatal_error_at(11, msg_unexpected_end, run.places.block);
+    if (run.deferred_length >= max_pdfcmd)
+      fatal_error_at(12, msg_too_many_pdf_commands, run.places.block);
     int byte = winansi_byte(t, 85);
     if (check) block_check_token(check, is_bracket_token(t) ? t : byte);
     run.deferred_buffer[run.deferred_length++] = static_cast<unsigned char>(byte);
   }
   if (check) block_check_end(check, BlockPlace::held_back, first_line);
-  if (run.deferred_length >= max_pdfcmd + 1) fatal_error(12, msg_too_many_pdf_commands);
+  if (run.deferred_length >= max_pdfcmd + 1)
+    fatal_error_at(12, msg_too_many_pdf_commands, run.places.block);
   run.deferred_buffer[run.deferred_length++] = '\n';
 }

@@ -17,6 +17,7 @@
 
 #include "diagnostics.h"
 #include "page.h"
+#include "pdf.h"
 
 namespace {
 
@@ -47,7 +48,33 @@ enum : uint32_t {
   op_Q = operator_code("Q"),
   op_BX = operator_code("BX"),
   op_EX = operator_code("EX"),
+  // The colour text is filled with, and the render mode.
+  op_g = operator_code("g"),
+  op_rg = operator_code("rg"),
+  op_k = operator_code("k"),
+  op_cs = operator_code("cs"),
+  op_sc = operator_code("sc"),
+  op_scn = operator_code("scn"),
+  op_Tr = operator_code("Tr"),
+  // Path operators that fill.
+  op_f = operator_code("f"),
+  op_F = operator_code("F"),
+  op_f_star = operator_code("f*"),
+  op_B = operator_code("B"),
+  op_B_star = operator_code("B*"),
+  op_b = operator_code("b"),
+  op_b_star = operator_code("b*"),
 };
+
+bool sets_text_colour(uint32_t name) {
+  return name == op_g || name == op_rg || name == op_k || name == op_cs || name == op_sc ||
+         name == op_scn || name == op_Tr;
+}
+
+bool fills(uint32_t name) {
+  return name == op_f || name == op_F || name == op_f_star || name == op_B || name == op_B_star ||
+         name == op_b || name == op_b_star;
+}
 
 // Bits of pre_text_unknown.
 constexpr int32_t unknown_position = 1, unknown_width = 2, leading_changed = 4;
@@ -78,6 +105,7 @@ void refresh_limits() {
                     static_cast<int64_t>(std::min(std::floor(layout.y / layout.leading), 1e10));
     run.below_page_line = static_cast<int32_t>(std::min<int64_t>(first_below, INT32_MAX));
   }
+  if (run.fill_colour_check) run.below_page_line = std::min(run.below_page_line, run.lines_on_page);
   if (!layout.width_known || layout.font < 1 || !(layout.size > 0)) {
     run.line_width_limit = INT64_MAX;
     run.width_table = nullptr;
@@ -231,11 +259,38 @@ void follow_in_text(BlockAnalysis& a, uint32_t name, const ContentOperator& op, 
   }
 }
 
+// The colour an operator g, rg or k sets, as written ("0.9 0.85 0.7 rg"),
+// or "" for black and for what cannot be read.
+std::string non_black_colour(const ContentOperator& op, uint32_t name) {
+  int count = name == op_g ? 1 : name == op_rg ? 3 : name == op_k ? 4 : 0;
+  if (count == 0 || !numbers(op, count)) return "";
+  bool black = true;
+  std::string text;
+  for (int i = 0; i < count; ++i) {
+    double value = operand(op, count, i);
+    black &= name == op_k && i == 3 ? value >= 1 : value <= 0;
+    const ContentOperand& written = op.operands[op.operand_count - count + i];
+    text += printable(written.text, written.length) + " ";
+  }
+  return black ? "" : text + printable(op.text, op.length);
+}
+
 // What an operator before the text object leaves in the graphics state.
-void follow_before_text(BlockAnalysis& a, uint32_t name) {
+void follow_before_text(BlockAnalysis& a, const ContentOperator& op, uint32_t name) {
   if (name == op_q) ++a.save_depth;
   if (name == op_Q && a.save_depth > 0) --a.save_depth;
   if (a.save_depth > 0) return;  // restored by its Q
+  // A fill with a colour other than black, and no colour chosen after it:
+  // the page's text will be drawn in that colour.
+  if (sets_text_colour(name)) {
+    std::snprintf(run.pre_text_colour, sizeof run.pre_text_colour, "%s",
+                  non_black_colour(op, name).c_str());
+    run.fill_colour[0] = 0;
+  }
+  if (fills(name) && run.pre_text_colour[0]) {
+    std::snprintf(run.fill_colour, sizeof run.fill_colour, "%s", run.pre_text_colour);
+    run.fill_colour_line = a.first_line + op.newlines;
+  }
   if (name == op_cm) a.pre_text_bits |= unknown_position | unknown_width;
   if (name == op_Tc || name == op_Tw || name == op_Tz) a.pre_text_bits |= unknown_width;
   if (name == op_TL) a.pre_text_bits |= leading_changed;
@@ -272,7 +327,14 @@ void check_operator(const ContentOperator& op, void* context) {
                "' in a registered font is not shaped and shows glyph ids; write it as page text");
     follow_text_font(op);
   }
-  if (a.place == BlockPlace::before_text) follow_before_text(a, name);
+  if (a.place == BlockPlace::before_text) follow_before_text(a, op, name);
+  if (a.layout && sets_text_colour(name)) {  // the text's own colour: nothing to warn of
+    a.layout->colour_set = true;
+    if (in_page_text(a) && run.fill_colour_check) {
+      run.fill_colour_check = 0;
+      a.changed = true;
+    }
+  }
   if (a.layout) follow_in_text(a, name, op, line);
 }
 
@@ -281,7 +343,7 @@ void check_operator(const ContentOperator& op, void* context) {
 void analyse_text_state(const unsigned char* bytes, size_t size, int64_t first_line,
                         bool bracket_seen) {
   TextLayout& layout = run.inittext_layout;
-  layout = TextLayout{true, true, false, 0, 0, 0, 0, 0};
+  layout = TextLayout{true, true, false, 0, 0, 0, 0, 0, false};
   int32_t lines = 0;
   BlockAnalysis a{BlockPlace::inittext, first_line, "in inittext", &layout, 0, &lines};
   if (bracket_seen)
@@ -292,6 +354,26 @@ void analyse_text_state(const unsigned char* bytes, size_t size, int64_t first_l
 }
 
 }  // namespace
+
+TextLayout initial_text_layout() {
+  if (!run.inittext_set)
+    return TextLayout{true, true, true, 1, 12, 25, run.paper_height - 31.0, 12, false};
+  if (!run.inittext_layout_ready) {  // read with warnings off: read now, silently
+    const unsigned char* text = run.inittext_buffer;
+    analyse_text_state(text, std::strlen(reinterpret_cast<const char*>(text)), 0, false);
+  }
+  return run.inittext_layout;
+}
+
+void layout_move_line(double dx, double dy) {
+  if (!warnings_wanted()) return;
+  TextLayout& layout = run.page_layout;
+  layout.y -= (run.lines_on_page - run.layout_lines) * layout.leading;
+  run.layout_lines = run.lines_on_page;
+  layout.x += dx;
+  layout.y += dy;
+  refresh_limits();
+}
 
 void layout_begin_page() {
   run.line_width = 0;
@@ -314,9 +396,23 @@ void layout_begin_page() {
   if (bits & unknown_position) run.page_layout.position_known = false;
   if (bits & unknown_width) run.page_layout.width_known = false;
   refresh_limits();
+  if (run.fill_colour[0] && !run.page_layout.colour_set) {
+    run.fill_colour_check = 1;  // at the first character shown, see note_below_page
+    run.below_page_line = run.lines_on_page;
+  }
 }
 
 void note_below_page() {
+  if (run.fill_colour_check) {  // the first character of the page's text: its colour
+    run.fill_colour_check = 0;
+    warn(warn_fill_colour_text, current_input_line(),
+         std::string("page text is drawn in the colour '") + run.fill_colour +
+             "' that the { } block on line " + std::to_string(run.fill_colour_line) +
+             " fills its shapes with; end that block with 0 g (or put it between q and Q) to "
+             "draw the text in black");
+    refresh_limits();
+    if (run.lines_on_page < run.below_page_line) return;
+  }
   int32_t fitting = run.below_page_line;
   run.below_page_warned = 1;
   run.below_page_line = INT32_MAX;
@@ -327,6 +423,28 @@ void note_below_page() {
   else
     text += "the text state starts below it";
   warn(warn_below_page, current_input_line(), text);
+}
+
+void note_page_full() {
+  if (!warnings_wanted() || !run.lines_derived || run.short_page_warned || run.below_page_warned)
+    return;
+  const TextLayout& layout = run.page_layout;
+  if (!layout.position_known || !(layout.leading > 0)) return;
+  // Lines that would still stand above the bottom margin a default page
+  // keeps (31 points), after the baseline of the line that comes next.
+  constexpr double bottom = 31;
+  double next = layout.y - (run.lines_on_page - run.layout_lines) * layout.leading;
+  if (next < bottom) return;
+  double more = std::floor((next - bottom) / layout.leading) + 1;
+  if (more <= 2 || more > 1e6) return;
+  run.short_page_warned = 1;
+  warn(warn_short_page, current_input_line(),
+       "page " + std::to_string(run.page_count + 1) + " ends with its last line " +
+           points_text(static_cast<int64_t>((next + layout.leading) * 1000)) +
+           " points above the bottom: the lines per page (" + std::to_string(run.lines_per_page) +
+           ") are derived for 12 points from line to line, the text state has " +
+           points_text(static_cast<int64_t>(layout.leading * 1000)) + "; <lines " +
+           std::to_string(run.lines_on_page + static_cast<int64_t>(more)) + "> fills the page");
 }
 
 void note_wide_line(int64_t width, int64_t line) {

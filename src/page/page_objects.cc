@@ -12,9 +12,10 @@
 #include "pdf.h"
 
 // The /XObject list of the resources: every picture used on the page, by
-// increasing number; each entry is cleared as it is listed.
-static void write_page_images() {
-  if (run.page_image_high == 0) return;
+// increasing number, each entry cleared as it is listed; then the form of
+// the page's running heads and feet, if it has one.
+static void write_page_images(int32_t running_form) {
+  if (run.page_image_high == 0 && running_form == 0) return;
   emit_text("/XObject << ");
   for (int32_t k = run.page_image_low; k < run.page_image_high; ++k) {
     if (run.page_image_use[k] == 0) continue;
@@ -24,6 +25,11 @@ static void write_page_images() {
     emit_int(run.page_image_use[k]);
     emit_text(" 0 R ");
     run.page_image_use[k] = 0;
+  }
+  if (running_form != 0) {
+    emit_text("/Rt ");
+    emit_reference(running_form);
+    emit_text(" ");
   }
   emit_text(">>\n");
   run.page_image_low = run.page_image_high = 0;
@@ -45,6 +51,8 @@ static void write_page_annotations() {
 
 void write_page_object() {
   if (run.page_count >= max_page) fatal_error(8, msg_too_many_pages);
+  const int32_t page = run.page_count;
+  const bool running_form = running_form_of_page() != 0;
   run.page_object[run.page_count] = run.next_object;
   begin_object("<<\n/Type /Page\n/Parent ");
   emit_int(run.page_tree_node[run.page_count / pages_per_node]);
@@ -59,6 +67,10 @@ void write_page_object() {
   if (run.fullscreen_duration > 0) {
     emit_text("\n/Dur ");
     emit_int(run.fullscreen_duration);
+  }
+  if (run.transition[0]) {
+    emit_text("\n/Trans ");
+    emit_text(run.transition);
   }
   emit_text("\n/MediaBox [0 0 ");
   emit_int(run.paper_width);
@@ -81,11 +93,16 @@ void write_page_object() {
   emit_text("\n/ProcSet ");
   emit_reference(obj_procset);
   emit_text("\n");
-  write_page_images();
+  // The running form takes the number after the annotations, the actions
+  // and the font dictionary.
+  const int32_t form =
+      run.next_object + run.page_annotation_count + run.page_action_count + (new_fonts ? 1 : 0);
+  write_page_images(running_form ? form : 0);
   emit_text(">>\nendobj\n");
 
   // Skip the numbers the page's annotations and actions will be written under.
   run.next_object += run.page_annotation_count + run.page_action_count + (new_fonts ? 1 : 0);
+  if (running_form) run.running.page_form[page] = run.next_object++;
   if (run.next_object > max_obj) fatal_error(9, msg_too_many_objects);
 }
 

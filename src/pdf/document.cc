@@ -97,6 +97,7 @@ void write_document_tail() {
   write_outline_items();
   int32_t object_count = run.next_object;  // one past every number of the run
   write_annotation_objects();
+  write_running_forms();
 
   begin_fixed_object(obj_catalog, "<<\n/Type /Catalog\n/Outlines ");
   emit_reference(obj_outline_root);
@@ -114,6 +115,7 @@ void write_document_tail() {
     emit_text("/PageMode /FullScreen\n");
   else if (run.outline_count != 0)
     emit_text("/PageMode /UseOutlines\n");
+  write_page_labels();
   emit_text("/OpenAction ");
   emit_reference(obj_open_action);
   emit_text("\n/ViewerPreferences ");

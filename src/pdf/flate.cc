@@ -131,3 +131,18 @@ int64_t flate_end() {
 void flate_abandon() {
   if (run.flate) run.flate->active = false;
 }
+
+const unsigned char* flate_compress_small(const unsigned char* data, size_t size,
+                                          size_t* compressed) {
+  if (!run.flate) run.flate.reset(new FlateStream{});
+  FlateStream& flate = *run.flate;
+  if (!flate.whole || flate.whole_level != compress_level) {
+    if (flate.whole) libdeflate_free_compressor(flate.whole);
+    flate.whole = libdeflate_alloc_compressor(compress_level);
+    flate.whole_level = compress_level;
+    if (!flate.whole) fatal_error(72, msg_cant_write_output);
+  }
+  *compressed = libdeflate_zlib_compress(flate.whole, data, size, flate.out, sizeof flate.out);
+  if (*compressed == 0) fatal_error(72, msg_cant_write_output);
+  return flate.out;
+}

@@ -101,6 +101,17 @@ static void emit_formatted(int64_t value, int min_digits) {
 void emit_int(int64_t value) { emit_formatted(value, 1); }
 void emit_int10(int64_t value) { emit_formatted(value, 10); }
 
+std::string points_text(int64_t milli) {
+  uint64_t magnitude = milli < 0 ? 0 - static_cast<uint64_t>(milli) : static_cast<uint64_t>(milli);
+  std::string out = (milli < 0 ? "-" : "") + std::to_string(magnitude / 1000);
+  if (uint64_t fraction = magnitude % 1000) {
+    std::string digits = std::to_string(1000 + fraction).substr(1);
+    digits.erase(digits.find_last_not_of('0') + 1);
+    out += "." + digits;
+  }
+  return out;
+}
+
 void emit_reference(int32_t object) {
   emit_int(object);
   emit_text(" 0 R");
@@ -121,11 +132,11 @@ std::FILE* open_external_file(const char* path, int open_code) {
       (file ? id == run.output_file.id : output_would_replace(opened.c_str()))) {
     if (file) std::fclose(file);
     report_problem(std::string(path) + ": is the output file");
-    fatal_error(71, msg_output_is_input);
+    fatal_error_at(71, msg_output_is_input, run.places.word);
   }
   if (!file) {
     report_file_problem(path, open_error);
-    fatal_error(open_code, msg_cant_open_external);
+    fatal_error_at(open_code, msg_cant_open_external, run.places.word);
   }
   std::snprintf(run.external_name, sizeof run.external_name, "%s", path);
   std::setvbuf(file, nullptr, _IOFBF, io_buffer_size);  // one read call per 64 KB
@@ -135,7 +146,7 @@ std::FILE* open_external_file(const char* path, int open_code) {
 void check_external_read(std::FILE* file) {
   if (!std::ferror(file)) return;
   report_file_problem(run.external_name, errno);
-  fatal_error(74, msg_cant_read_external);
+  fatal_error_at(74, msg_cant_read_external, run.places.word);
 }
 
 int64_t copy_open_file_into_output(std::FILE* source) {

@@ -8,8 +8,8 @@
 //
 // Under <encoding utf8> a title or note with any character beyond ASCII is
 // stored as a PDF text string in UTF-16BE after its byte order mark, each
-// byte escaped as above and a line end byte as \n or \r; the limit then
-// counts the bytes that form takes. An escape there stands for the
+// byte escaped as above and a line feed byte as \n; the limit then counts
+// the bytes that form takes. An escape there stands for the
 // Windows-1252 character of its byte, as it does on the page. Launch
 // parameters keep the bytes as written.
 #include <vector>
@@ -19,12 +19,16 @@
 #include "pdf.h"
 
 // Stores one character of a string, escaped for a literal string: "(", ")"
-// and backslash get a backslash, and a zero byte becomes the octal escape
-// \000 so that it does not end the string early.
+// and backslash get a backslash, a carriage return becomes \r (a reader
+// takes a bare one for a line feed), and a zero byte becomes the octal
+// escape \000 so that it does not end the string early.
 static void pool_put_char(int byte) {
   unsigned char* pool = run.string_pool;
   if (byte == '(' || byte == ')' || byte == '\\') {
     pool[run.pool_length++] = '\\';
+  } else if (byte == '\r') {
+    pool[run.pool_length++] = '\\';
+    byte = 'r';
   } else if (byte == 0) {
     pool[run.pool_length++] = '\\';
     pool[run.pool_length++] = '0';
@@ -36,7 +40,7 @@ static void pool_put_char(int byte) {
 
 void pool_put_string(const char* text) {
   for (; *text; ++text) {
-    if (run.pool_length >= max_text) fatal_error(47, msg_text_buffer_too_small);
+    if (run.pool_length >= max_text) fatal_error_at(47, msg_text_buffer_too_small, run.places.word);
     pool_put_char(static_cast<unsigned char>(*text));
   }
   run.string_pool[run.pool_length++] = 0;
@@ -62,20 +66,22 @@ static void skip_to_bracket() {
     if (t == tok_open_bracket) break;
     if (t < 0 || is_bracket_token(t)) fatal_error(45, msg_error_in_string);
   }
+  run.places.block = current_place();
 }
 
 // Ends a string begun at `start`.
 static void pool_end_string(int32_t start) {
   if (run.pool_length == start && run.pool_length >= max_text)  // "[]" on a full pool
-    fatal_error(46, msg_text_buffer_too_small);
+    fatal_error_at(46, msg_text_buffer_too_small, run.places.block);
   run.string_pool[run.pool_length++] = 0;
 }
 
-// Stores one byte of a UTF-16BE string body; see the file comment.
+// Stores one byte of a UTF-16BE string body, where a line feed byte must
+// not become the CR LF the channel writes for a line feed.
 static void pool_put_utf16_byte(int byte) {
-  if (byte == '\n' || byte == '\r') {
+  if (byte == '\n') {
     run.string_pool[run.pool_length++] = '\\';
-    byte = byte == '\n' ? 'n' : 'r';
+    byte = 'n';
   }
   pool_put_char(byte);
 }
@@ -92,9 +98,9 @@ static void pool_read_text_utf8() {
   std::vector<int> chars;
   bool beyond_ascii = false;
   for (int t = next_token(); t != tok_close_bracket; t = next_token()) {
-    if (t == tok_end) fatal_error(64, msg_unexpected_end);
+    if (t == tok_end) fatal_error_at(64, msg_unexpected_end, run.places.block);
     if (run.pool_length + static_cast<int64_t>(chars.size()) >= max_text)
-      fatal_error(46, msg_text_buffer_too_small);
+      fatal_error_at(46, msg_text_buffer_too_small, run.places.block);
     int c = t >= tok_unicode ? t - tok_unicode : unicode_of_winansi(string_char_of(t));
     beyond_ascii |= c >= 0x80;
     chars.push_back(c);
@@ -102,7 +108,8 @@ static void pool_read_text_utf8() {
   int32_t start = run.pool_length;
   if (!beyond_ascii) {
     for (int c : chars) {
-      if (run.pool_length >= max_text) fatal_error(46, msg_text_buffer_too_small);
+      if (run.pool_length >= max_text)
+        fatal_error_at(46, msg_text_buffer_too_small, run.places.block);
       pool_put_char(c);
     }
     pool_end_string(start);
@@ -114,7 +121,8 @@ static void pool_read_text_utf8() {
   for (;;) {
     int size = 0;
     for (int i = 0; i < count; ++i) size += utf16_stored_size(units[i]);
-    if (run.pool_length + size > max_text) fatal_error(46, msg_text_buffer_too_small);
+    if (run.pool_length + size > max_text)
+      fatal_error_at(46, msg_text_buffer_too_small, run.places.block);
     for (int i = 0; i < count; ++i) pool_put_utf16_byte(units[i]);
     if (next == chars.size()) break;
     int c = chars[next++];
@@ -138,8 +146,9 @@ void pool_read_bracketed() {
   }
   int32_t start = run.pool_length;
   for (int t = next_token(); t != tok_close_bracket; t = next_token()) {
-    if (t == tok_end) fatal_error(64, msg_unexpected_end);
-    if (run.pool_length >= max_text) fatal_error(46, msg_text_buffer_too_small);
+    if (t == tok_end) fatal_error_at(64, msg_unexpected_end, run.places.block);
+    if (run.pool_length >= max_text)
+      fatal_error_at(46, msg_text_buffer_too_small, run.places.block);
     pool_put_char(string_char_of(t));
   }
   pool_end_string(start);
@@ -149,11 +158,12 @@ void pool_read_bracketed_bytes() {
   skip_to_bracket();
   int32_t start = run.pool_length;
   for (int t = next_token(); t != tok_close_bracket; t = next_token()) {
-    if (t == tok_end) fatal_error(64, msg_unexpected_end);
+    if (t == tok_end) fatal_error_at(64, msg_unexpected_end, run.places.block);
     unsigned char bytes[4] = {static_cast<unsigned char>(string_char_of(t))};
     int count = t >= tok_unicode ? put_utf8(t - tok_unicode, bytes) : 1;
     for (int i = 0; i < count; ++i) {
-      if (run.pool_length >= max_text) fatal_error(46, msg_text_buffer_too_small);
+      if (run.pool_length >= max_text)
+        fatal_error_at(46, msg_text_buffer_too_small, run.places.block);
       pool_put_char(bytes[i]);
     }
   }

@@ -93,6 +93,7 @@ TEST(CommandLine, Options) {
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out.rfind("usage: kestrin [options] infile outfile\n", 0), 0u) << result.out;
     EXPECT_NE(result.out.find("--warnings-as-errors"), std::string::npos);
+    EXPECT_NE(result.out.find("--no-sync"), std::string::npos);
     EXPECT_EQ(result.err, "");
   }
   for (const char* version : {"-V", "--version"}) {

@@ -4,8 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <set>
+#include <zlib.h>
 
+#include <functional>
+#include <new>
+#include <set>
+#include <stdexcept>
+
+#include "input.h"
 #include "media.h"
 #include "pdf.h"
 #include "test_support.h"
@@ -71,6 +77,16 @@ TEST(OutputSafety, StoppedRunKeepsEarlierFile) {
   EXPECT_TRUE(S_ISLNK(info.st_mode));
   rmdir(scratch_path("dir").c_str());  // fails, and so checks, if a stray file is left
   EXPECT_EQ(files_left().count("dir"), 1u);
+
+  // A relative link in another folder names a file beside itself.
+  mkdir(scratch_path("sub").c_str(), 0755);
+  write_file(scratch_path("sub/target.pdf"), earlier);
+  ASSERT_EQ(symlink("target.pdf", scratch_path("sub/link.pdf").c_str()), 0);
+  EXPECT_EQ(run_binary({"good.txt", "sub/link.pdf"}).status, 0);
+  EXPECT_EQ(read_file(scratch_path("sub/target.pdf")), compile("good text\n").pdf);
+  lstat(scratch_path("sub/link.pdf").c_str(), &info);
+  EXPECT_TRUE(S_ISLNK(info.st_mode));
+  EXPECT_EQ(files_left().count("target.pdf"), 0u);
 }
 
 // A picture named as the output is found before a byte is written to it,
@@ -110,6 +126,14 @@ TEST(OutputSafety, SignalsAndLimits) {
   EXPECT_EQ(read_file(scratch_path("out.pdf")), earlier);
   EXPECT_EQ(files_left(), (std::set<std::string>{"big.txt", "out.pdf"}));
 
+  // A PDF smaller than the channel's buffer fails only in the last write.
+  write_file(scratch_path("small.txt"), std::string(20000, 'x'));
+  out = shell_in_scratch("ulimit -f 8; " + kestrin + " small.txt out.pdf", &status);
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(out.find("(72)  can't write output file"), std::string::npos) << out;
+  EXPECT_EQ(read_file(scratch_path("out.pdf")), earlier);
+  EXPECT_EQ(files_left(), (std::set<std::string>{"big.txt", "out.pdf", "small.txt"}));
+
   // Two runs at once each write a file of their own: the output is one whole.
   write_file(scratch_path("a.txt"), std::string(3000000, 'a'));
   write_file(scratch_path("b.txt"), std::string(3000000, 'b'));
@@ -132,14 +156,17 @@ TEST(OutputSafety, ReadErrorsDevicesAndPipes) {
     std::string err;
   } cases[] = {
       {"<sound 1 1 1 1 Raw /proc/self/mem>", 74, msg_cant_read_external,
-       "kestrin: /proc/self/mem: Input/output error\n"},
+       "kestrin: /proc/self/mem: Input/output error\n"
+       "doc.txt:1:20: error: can't read external file\n"},
       {"<jpg+ 1 /proc/self/mem>", 74, msg_cant_read_external,
-       "kestrin: /proc/self/mem: Input/output error\n"},
+       "kestrin: /proc/self/mem: Input/output error\n"
+       "doc.txt:1:9: error: can't read external file\n"},
       {"<sound 1 1 1 1 Raw /dev/zero>", 49, msg_cant_open_external,
-       "kestrin: /dev/zero: No such device\n"},
+       "kestrin: /dev/zero: No such device\ndoc.txt:1:20: error: can't open external file\n"},
       {"<jpg 1 1 1 /dev/urandom>", 49, msg_cant_open_external,
-       "kestrin: /dev/urandom: No such device\n"},
-      {"<gif 1 1 1 /dev/zero>", 50, msg_cant_open_external, "kestrin: /dev/zero: No such device\n"},
+       "kestrin: /dev/urandom: No such device\ndoc.txt:1:12: error: can't open external file\n"},
+      {"<gif 1 1 1 /dev/zero>", 50, msg_cant_open_external,
+       "kestrin: /dev/zero: No such device\ndoc.txt:1:12: error: can't open external file\n"},
   };
   for (const Case& c : cases) {
     write_file(scratch_path("doc.txt"), c.input);
@@ -169,4 +196,96 @@ TEST(OutputSafety, OffsetBeyondTenDigitsStops) {
   EXPECT_EQ(stop.code, 75);
   EXPECT_EQ(stop.message, msg_output_too_large);
   written_output();
+}
+
+namespace {
+
+std::string png_chunk(const char* type, const std::string& data) {
+  std::string chunk;
+  for (int shift = 24; shift >= 0; shift -= 8) chunk += static_cast<char>(data.size() >> shift);
+  std::string body = type + data;
+  uLong crc = crc32(0, reinterpret_cast<const Bytef*>(body.data()), body.size());
+  chunk += body;
+  for (int shift = 24; shift >= 0; shift -= 8) chunk += static_cast<char>(crc >> shift);
+  return chunk;
+}
+
+// A black interlaced RGBA picture: decoding it takes the whole picture in
+// memory, width x height x 4 bytes.
+std::string interlaced_png(uint32_t width, uint32_t height) {
+  std::string head;
+  for (uint32_t value : {width, height})
+    for (int shift = 24; shift >= 0; shift -= 8) head += static_cast<char>(value >> shift);
+  head += std::string("\x08\x06\x00\x00\x01", 5);
+  size_t raw = 0;
+  const int pass[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                          {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+  for (const auto& p : pass) {
+    size_t columns = (width - p[0] + p[2] - 1) / p[2], rows = (height - p[1] + p[3] - 1) / p[3];
+    if (columns && rows) raw += rows * (1 + 4 * columns);
+  }
+  std::string zeros(raw, '\0'), packed(compressBound(raw), '\0');
+  uLongf size = packed.size();
+  compress2(reinterpret_cast<Bytef*>(&packed[0]), &size,
+            reinterpret_cast<const Bytef*>(zeros.data()), raw, 1);
+  packed.resize(size);
+  return std::string("\x89PNG\r\n\x1a\n", 8) + png_chunk("IHDR", head) +
+         png_chunk("IDAT", packed) + png_chunk("IEND", "");
+}
+
+}  // namespace
+
+// Any exception other than the stop ends the run as a stop: memory that
+// could not be had with 89, anything else with 90 and its text on standard
+// error. The output is closed and the temporary file removed, as after any
+// stop; a bad_alloc once ended the process by abort (status 134) and left
+// the temporary file.
+TEST(OutputSafety, ExceptionsEndAsStops) {
+  const std::string output = scratch_path("out.pdf");
+  write_file(output, earlier);
+  struct Case {
+    std::function<void()> raise;
+    int code, message;
+    std::string err;
+  } cases[] = {
+      {[] { throw std::bad_alloc(); }, 89, msg_out_of_memory, ""},
+      {[] { throw std::length_error("vector::_M_default_append"); }, 90, msg_internal_error,
+       "kestrin: internal error: vector::_M_default_append\n"},
+      {[] { throw 7; }, 90, msg_internal_error,
+       "kestrin: internal error: an exception of unknown kind\n"},
+      {[] {}, 90, msg_internal_error,
+       "kestrin: internal error: the run ended without its stop\n"},
+  };
+  for (const Case& c : cases) {
+    RunHost host;
+    std::string console, errors;
+    host.console_capture = &console;
+    host.diagnostics_capture = &errors;
+    int status = run_compiler(RunOptions{}, host, "<memory>", [&] {
+      static const unsigned char text[] = "text";
+      input_open_memory(text, 4);
+      ASSERT_TRUE(output_open(output.c_str()));
+      emit_text(file_header);
+      output_flush();
+      c.raise();
+    });
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(console, stop_text(1, c.code, c.message));
+    EXPECT_EQ(errors, c.err);
+    EXPECT_EQ(read_file(output), earlier);
+    EXPECT_EQ(files_left(), (std::set<std::string>{"out.pdf"}));
+    EXPECT_EQ(run.output_file.file, nullptr);
+  }
+
+  // A picture that needs more memory than the process may have.
+#if !defined(__SANITIZE_ADDRESS__)
+  write_file(scratch_path("big.png"), interlaced_png(3000, 3000));
+  write_file(scratch_path("doc.txt"), "<image 1 big.png>");
+  int status;
+  std::string out = shell_in_scratch("ulimit -v 20000; " + kestrin + " doc.txt out.pdf", &status);
+  EXPECT_EQ(status, 1) << out;
+  EXPECT_EQ(out, stop_text(1, 89, msg_out_of_memory));
+  EXPECT_EQ(read_file(output), earlier);
+  EXPECT_EQ(files_left(), (std::set<std::string>{"big.png", "doc.txt", "out.pdf"}));
+#endif
 }

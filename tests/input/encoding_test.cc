@@ -69,7 +69,10 @@ TEST(Encoding, Stops) {
     const char* diagnostic;
   } cases[] = {
       {"stray continuation byte", "<encoding utf8>ok\n\x80", 2, 83, msg_invalid_utf8, "0x80"},
-      {"overlong form", "<encoding utf8>\xC0\xAF", 1, 83, msg_invalid_utf8, "0xC0"},
+      {"overlong form", "<encoding utf8>\xC0\xAF", 1, 83, msg_invalid_utf8,
+       "kestrin: line 1: byte 0xC0 begins no character (invalid UTF-8)\n"},
+      {"overlong form of ASCII", "<encoding utf8>\xC1\xBF", 1, 83, msg_invalid_utf8,
+       "kestrin: line 1: byte 0xC1 begins no character (invalid UTF-8)\n"},
       {"surrogate", "<encoding utf8>\xED\xA0\x80", 1, 83, msg_invalid_utf8, "0xED"},
       {"sequence cut by a line end", "<encoding utf8>\n\n\xE2\x82\n", 3, 83, msg_invalid_utf8,
        "0xE2"},
@@ -77,6 +80,10 @@ TEST(Encoding, Stops) {
       {"page text no font has", "<encoding utf8>a\n中文\n", 2, 84, msg_not_in_winansi,
        "line 2: U+4E2D \"中\" not in /F1 (Courier), Liberation Mono"},
       {"last character of a line", "<encoding utf8>a\nx中\nb", 2, 84, msg_not_in_winansi, "U+4E2D"},
+      // U+0080 to U+009F are control characters, not the letters of bytes 0x80 to 0x9F.
+      {"U+0080", "<encoding utf8>\xC2\x80", 1, 84, msg_not_in_winansi, "U+0080"},
+      {"U+0085", "<encoding utf8>[(\xC2\x85) Tj]", 1, 85, msg_not_in_winansi, "U+0085"},
+      {"U+009F", "<encoding utf8>\xC2\x9F", 1, 84, msg_not_in_winansi, "U+009F"},
       {"raw block", "<encoding utf8>x[(東) Tj]", 1, 85, msg_not_in_winansi, "U+6771"},
       {"held-back block", "<encoding utf8>x{% Ω\n}", 1, 85, msg_not_in_winansi, "U+03A9"},
       {"inittext", "<encoding utf8 inittext [/F1 12 Tf % ∞]>", 1, 85, msg_not_in_winansi, "U+221E"},

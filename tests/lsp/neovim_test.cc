@@ -85,7 +85,7 @@ TEST(LanguageServer, DrivenByNeovim) {
             0)
       << out;
   EXPECT_EQ(read_file(dir + "/report"),
-            "open 1 2:0 1 44 unknown ctrl command: nonsense\n"
+            "open 1 2:1 1 44 unknown ctrl command: nonsense\n"
             "mended 0\n"
             "tab 1 1:0 2 control character a tab in page text shows as nothing; expand it to "
             "blanks (or use <tabs 8>)\n"

@@ -63,6 +63,19 @@ TEST(Outlines, FillersForSkippedLevels) {
             reader_show(result.path, "trailer/Root/Pages/Kids/1/Kids/1"));
 }
 
+// Each parent's children are a list of their own: the first child of the
+// second parent has no /Prev in the first parent's children.
+TEST(Outlines, TwoParentsWithChildren) {
+  CompileResult result =
+      compile("<outline 1 [A] outline 2 [A1] outline 2 [A2] outline 1 [B] outline 2 [B1]>x");
+  ASSERT_EQ(result.console, success_text());
+  const std::string root = "trailer/Root/Outlines/";
+  EXPECT_EQ(reader_show(result.path, root + "Last/First/Title"), "(B1)");
+  EXPECT_EQ(reader_show(result.path, root + "Last/First/Prev"), "null");
+  EXPECT_EQ(reader_show(result.path, root + "Last/Prev/Title"), "(A)");
+  EXPECT_EQ(reader_show(result.path, root + "First/Last/Prev/Title"), "(A1)");
+}
+
 // Titles keep escaped line feeds as CR LF and may be empty.
 TEST(Outlines, TitleContent) {
   CompileResult result = compile("<outline 1 [two\\nlines] outline 1 []>");

@@ -61,13 +61,13 @@ TEST(Content, InitialTextStateReplaced) {
 // The lines per page derive from the paper height at the first text state.
 TEST(Content, LinesPerPageFromPaperHeight) {
   struct Case {
-    int height, pages;
-  } cases[] = {{842, 2}, {100, 17}, {50, 67}};
+    int height, lines, pages;
+  } cases[] = {{842, 66, 2}, {100, 66, 17}, {50, 66, 67}, {841, 131, 3}, {842, 131, 2}};
   for (const Case& c : cases) {
     std::string input = "<paper 595 " + std::to_string(c.height) + ">";
-    for (int i = 0; i < 66; ++i) input += "line\n";
+    for (int i = 0; i < c.lines; ++i) input += "line\n";
     compile(input);
-    EXPECT_EQ(run.page_count, c.pages) << c.height;  // 66 lines: 1, 4 or 0 per page
+    EXPECT_EQ(run.page_count, c.pages) << c.height;  // (height - 50) / 12 lines, rounded down
   }
 }
 
@@ -79,6 +79,8 @@ TEST(Content, HeldBackLimit) {
   EXPECT_NE(stream_of(accepted.pdf, 24).find("ET\r\n" + block + "\r\n"), std::string::npos);
 
   compile_expecting_stop("a{" + block + " }", 1, 12, msg_too_many_pdf_commands);
+  // The stop names the line of the byte over the limit, not the block's end.
+  compile_expecting_stop("a{" + block + " 1 w\n\n}", 1, 12, msg_too_many_pdf_commands);
   compile_expecting_stop("a{" + block + "}{}", 1, 12, msg_too_many_pdf_commands);
   // 1023 bytes and a line feed leave room for one more line feed only.
   EXPECT_EQ(compile("a{" + block.substr(1) + "}{}").console, success_text());

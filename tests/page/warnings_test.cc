@@ -98,7 +98,37 @@ TEST(Warnings, EachKindOnAShortDocumentAndNoneOnCleanOnes) {
        w + "1: warning: " + arithmetic +
            " is an arithmetic-coded JPEG, which several viewers cannot show; save it with "
            "Huffman coding\n"},
+      {"empty line before a group", "para.\n\n<outline 1 [Results]>Results\n",
+       w + "2: warning: this empty line does not show: the line end before the '<' that follows "
+           "is dropped; write \\n on the line to keep it\n"},
+      {"empty line before a block", "x\n\n[/F6 14 Tf]Heading",
+       w + "2: warning: this empty line does not show: the line end before the '[' that follows "
+           "is dropped; write \\n on the line to keep it\n"},
+      {"leading smaller than the lines assume",
+       "<inittext [/F1 10 Tf 25 811 Td 10 TL]>" + repeat("line\n", 67),
+       w + "66: warning: page 1 ends with its last line 161 points above the bottom: the lines "
+           "per page (66) are derived for 12 points from line to line, the text state has 10; "
+           "<lines 79> fills the page\n"},
+      {"text in the colour of a box", "{0.95 0.9 0.8 rg 60 700 200 30 re f}Caption\n",
+       w + "1: warning: page text is drawn in the colour '0.95 0.9 0.8 rg' that the { } block "
+           "on line 1 fills its shapes with; end that block with 0 g (or put it between q and "
+           "Q) to draw the text in black\n"},
+      {"TD sets the leading", "<lines 80>[0 -300 TD]" + repeat("x\n", 5),
+       w + "3: warning: line 3 of page 1 falls below the bottom of the page; <lines 2> fits this "
+           "paper and text state\n"},
       // Clean documents.
+      {"a group on a line of its own, then an empty line", "one\n<rotate 0>\n\ntwo\n", ""},
+      {"a block, then an empty line", "[/F6 14 Tf]A heading[/F1 12 Tf]\n\nBody", ""},
+      {"lines set by hand", "<lines 40 inittext [/F1 10 Tf 25 811 Td 10 TL]>" + repeat("x\n", 45),
+       ""},
+      {"a colour chosen for the text", "{1 0 0 rg}Red\n", ""},
+      {"a box between q and Q", "{q 0.9 g 0 0 9 9 re f Q}x", ""},
+      {"a black box", "{0 g 0 0 9 9 re f}x", ""},
+      {"the text's colour in a block", "{0.9 g 0 0 9 9 re f}[0 0 1 rg]x", ""},
+      {"/F14 is a standard font", "[/F14 12 Tf]x", ""},
+      {"a Tm that scales vertically", "<lines 80>[1 0 0 2 72 700 Tm]" + repeat("x\n", 80), ""},
+      {"a cm that shrinks the text", "{0.5 0 0 0.5 0 0 cm}" + repeat("x", 150), ""},
+      {"TD upwards", "<lines 80>[0 14 TD]" + repeat("x\n", 80), ""},
       {"79 columns", repeat("x", 79) + "\n" + repeat("x\n", 65), ""},
       {"control characters have no width", repeat("x", 79) + "\x01\x02\n",
        w + "1: warning: control character 1 in page text shows as nothing\n"},
@@ -166,7 +196,8 @@ TEST(Warnings, OperatorLexer) {
   } seen;
   std::string content =
       "BT /F1 12 Tf (a (nested) \\) Tj) Tj <414243> Tj [1 (x) /N] TJ % Tj in a comment\n"
-      "<< /A [1 2] >> BDC -1.5 .5 +3 Td BI /W 2 ID \x01\x02 EI\nQ Tff 1e5 12Tf";
+      "<< /A [1 2] >> BDC -1.5 .5 +3 Td BI /W 2 /IM false ID \x01\x02 EI\nQ Tff 1e5 12Tf" +
+      std::string(" 1\f2\0003\frg true null d0", 22);
   lex_content_operators(
       reinterpret_cast<const unsigned char*>(content.data()), content.size(),
       [](const ContentOperator& op, void* context) {
@@ -178,8 +209,10 @@ TEST(Warnings, OperatorLexer) {
       &seen);
   EXPECT_EQ(seen.operators, (std::vector<std::string>{"BT@0", "Tf@0", "Tj@0", "Tj@0", "TJ@0",
                                                       "BDC@1", "Td@1", "BI@1", "ID@1", "EI@1",
-                                                      "Q@2", "Tff?@2", "1e5?@2", "12Tf?@2"}));
-  EXPECT_EQ(seen.operand_counts, (std::vector<int>{0, 2, 1, 1, 1, 1, 3, 0, 2, 0, 0, 0, 0, 0}));
+                                                      "Q@2", "Tff?@2", "1e5?@2", "12Tf?@2",
+                                                      "rg@2", "d0@2"}));
+  EXPECT_EQ(seen.operand_counts,
+            (std::vector<int>{0, 2, 1, 1, 1, 1, 3, 0, 4, 0, 0, 0, 0, 0, 3, 2}));
 }
 
 TEST(Warnings, StandardFontWidths) {

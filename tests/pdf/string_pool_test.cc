@@ -1,4 +1,5 @@
 // The string pool: escaped string bodies kept for the document tail.
+#include "input.h"
 #include "pdf.h"
 #include "test_support.h"
 
@@ -37,6 +38,37 @@ TEST(StringPool, BracketTokensEscapesAndZero) {
   feed("[\\450\\451\\534\\0\\777]");
   pool_read_bracketed();
   EXPECT_EQ(pool(), std::string("\\(\\)\\\\\\000\xFF\0", 12));
+}
+
+// A carriage return byte is stored as \r in every form of string: a reader
+// takes a bare one for a line feed (it was once written bare). Bytes of a
+// UTF-16 title are escaped the same way (č is U+010D, Ċ is U+010A).
+TEST(StringPool, CarriageReturnsAreEscaped) {
+  struct Case {
+    std::string input, stored;
+    void (*read)();
+  } cases[] = {
+      {"[a\\015b]", std::string("a\\rb\0", 5), pool_read_bracketed},
+      {"<encoding utf8>[a\\015b]", std::string("a\\rb\0", 5), pool_read_bracketed},
+      {"<encoding utf8>[\xC4\x8D\xC4\x8A\\015]",
+       std::string("\xFE\xFF\x01\\r\x01\\n\\000\\r\0", 15), pool_read_bracketed},
+      {"[p\\015]", std::string("p\\r\0", 4), pool_read_bracketed_bytes},
+  };
+  for (const Case& c : cases) {
+    feed(c.input);
+    if (c.input[0] == '<') {  // the encoding command, as the dispatcher reads it
+      while (next_token() != tok_close_angle) {
+      }
+      run.utf8 = 1;
+    }
+    c.read();
+    EXPECT_EQ(pool(), c.stored) << c.input;
+  }
+  CompileResult result = compile("<encoding utf8><outline 1 [\xC4\x8D\\015]><outline 1 [a\\015]>x");
+  std::string json;
+  run_shell("qpdf --json=1 '" + result.path + "'", &json);
+  EXPECT_NE(json.find("\"/Title\": \"\xC4\x8D\\r\""), std::string::npos) << json;
+  EXPECT_NE(json.find("\"/Title\": \"a\\r\""), std::string::npos) << json;
 }
 
 TEST(StringPool, ReadingBackAppliesNewlineRule) {

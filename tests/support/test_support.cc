@@ -129,7 +129,7 @@ Stop expect_stop(const std::function<void()>& body) {
     return stop;
   }
   ADD_FAILURE() << "the run did not stop";
-  return Stop{-1, -1, -1};
+  return Stop{-1, -1, -1, no_place};
 }
 
 void open_scratch_output() {

@@ -6,4 +6,9 @@ import { mountHost } from './host.js';
 
 const module = await loadKestrin();
 mountHost(module);
-process.exitCode = runKestrin(module, ['kestrin', ...process.argv.slice(2)], false).status;
+try {
+  process.exitCode = runKestrin(module, ['kestrin', ...process.argv.slice(2)], false).status;
+} catch (error) {
+  console.error(error.message);  // the program itself failed
+  process.exitCode = 1;
+}

@@ -99,6 +99,10 @@ export function mountHost(module) {
       },
       write: (stream, buffer, offset, length, position) =>
         attempt(() => fs.writeSync(stream.hostFd, buffer, offset, length, position)),
+      fsync: (stream) => {
+        if (stream.hostFd !== undefined) attempt(() => fs.fsyncSync(stream.hostFd));
+        return 0;
+      },
       llseek: (stream, offset, whence) => {
         let position = offset;
         if (whence === SEEK_CUR) position += stream.position;

@@ -8,6 +8,15 @@ export interface CompileOptions {
   compress?: boolean;
   /** false: no warnings (-w); "error": warnings stop the run (--warnings-as-errors). */
   warnings?: boolean | 'error';
+  /** The input's encoding from its start (the command line's --encoding). */
+  encoding?: 'utf8' | 'winansi';
+  /** The document is a listing: nothing in it is markup (--plain); with the listing's layout. */
+  plain?: boolean;
+  font?: string | number;
+  size?: number;
+  paper?: string;
+  lineNumbers?: boolean;
+  columns?: 1 | 2;
   /** The document's file name, as warnings name it; "document.txt" by default. */
   name?: string;
   /** The bytes or URL of kestrin.wasm, when it is not next to this module. */
@@ -20,7 +29,9 @@ export interface Warning {
 }
 
 export interface Stop {
+  /** The line and column of what caused the stop; column 0 when no place in the input did. */
   line: number;
+  column: number;
   code: number;
   message: string;
 }
@@ -40,8 +51,34 @@ export interface CompileResult {
   stop: Stop | null;
 }
 
-/** Compiles a document (text as UTF-8, or bytes) into a PDF, in memory. */
+/**
+ * Compiles a document (text as UTF-8, or bytes) into a PDF, in memory. Every
+ * error of the document, its files or the machine (out of memory included)
+ * resolves with `status` 1 and the `stop`. It rejects only with a
+ * `KestrinError` when the WebAssembly program itself fails (a trap); the
+ * program is then loaded afresh for the next compile.
+ */
 export function compile(source: string | Bytes, options?: CompileOptions): Promise<CompileResult>;
+
+/** The error compile() rejects with when the WebAssembly program itself fails. */
+export class KestrinError extends Error {
+  name: 'KestrinError';
+}
+
+/**
+ * compile() off the main thread: in a Node worker thread or a browser Worker
+ * of its own, so that a long document does not block the event loop. Runs are
+ * done one after another; a worker that dies is replaced at the next compile.
+ * In Node an idle worker does not keep the process alive.
+ */
+export class KestrinWorker {
+  /** `wasm`: the bytes or URL of kestrin.wasm, when it is not next to this module. */
+  constructor(options?: { wasm?: Bytes | URL | string });
+  /** The same as compile(source, options), in the worker. */
+  compile(source: string | Bytes, options?: CompileOptions): Promise<CompileResult>;
+  /** Ends the worker; runs still waiting reject. */
+  terminate(): Promise<void>;
+}
 
 /** Loads the WebAssembly program ahead of the first compile. */
 export function init(options?: { wasm?: Bytes | URL | string }): Promise<void>;
@@ -52,5 +89,5 @@ export function commandLineOptions(options?: CompileOptions): string[];
 /** The warnings in a standard error text. */
 export function parseWarnings(diagnostics: string): Warning[];
 
-/** The error line of a console text, or null. */
-export function parseStop(consoleText: string): Stop | null;
+/** The stop of a console text and standard error, or null. */
+export function parseStop(consoleText: string, diagnostics?: string): Stop | null;

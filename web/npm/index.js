@@ -2,10 +2,13 @@
 // WebAssembly program everywhere, byte for byte what the native program
 // writes. Nothing touches the disk: the document and the files it names live
 // in the program's in-memory file system for the length of one run.
-import { loadKestrin, runKestrin } from './core.js';
+import { KestrinError, loadKestrin, runKestrin } from './core.js';
+
+export { KestrinError };
 
 const encoder = new TextEncoder();
 let runs = 0;
+const isNode = typeof process === 'object' && typeof process.versions?.node === 'string';
 
 function bytesOf(value) {
   if (typeof value === 'string') return encoder.encode(value);
@@ -46,6 +49,15 @@ export function commandLineOptions(options = {}) {
   if (options.compress) args.push('-z');
   if (options.warnings === false) args.push('-w');
   else if (options.warnings === 'error') args.push('--warnings-as-errors');
+  if (options.encoding) args.push('--encoding', options.encoding);
+  if (options.plain) {
+    args.push('--plain');
+    if (options.font) args.push('--font', String(options.font));
+    if (options.size) args.push('--size', String(options.size));
+    if (options.paper) args.push('--paper', options.paper);
+    if (options.lineNumbers) args.push('--line-numbers');
+    if (options.columns) args.push('--columns', String(options.columns));
+  }
   return args;
 }
 
@@ -59,10 +71,20 @@ export function parseWarnings(diagnostics) {
   return warnings;
 }
 
-// Parses the console's error line: "error in line N (CODE)  MESSAGE".
-export function parseStop(consoleText) {
+// Parses the console's error line, "error in line N (CODE)  MESSAGE", and
+// the place standard error gives the stop, "FILE:LINE:COLUMN: error:
+// MESSAGE": the line and column of what caused it (column 0 when the stop
+// has no place in the input).
+export function parseStop(consoleText, diagnostics = '') {
   const match = /error in line (\d+) \((\d+)\) {2}(.*)/.exec(consoleText);
-  return match ? { line: Number(match[1]), code: Number(match[2]), message: match[3] } : null;
+  if (!match) return null;
+  const place = /^.*:(\d+):(\d+): error: .*$/m.exec(diagnostics);
+  return {
+    line: Number(place ? place[1] : match[1]),
+    column: place ? Number(place[2]) : 0,
+    code: Number(match[2]),
+    message: match[3],
+  };
 }
 
 // Loads the WebAssembly program ahead of the first compile; `wasm` may be
@@ -79,6 +101,7 @@ export async function compile(source, options = {}) {
   const output = name.replace(/\.[^./]*$/, '') + '.pdf';
   FS.mkdir(dir);
   const created = [];
+  let instanceFailed = false;
   try {
     FS.chdir(dir);
     const files = options.files instanceof Map ? [...options.files] : Object.entries(options.files ?? {});
@@ -89,7 +112,13 @@ export async function compile(source, options = {}) {
     }
     makeTree(FS, name);
     FS.writeFile(name, bytesOf(source));
-    const run = runKestrin(module, ['kestrin', ...commandLineOptions(options), '--', name, output], true);
+    let run;
+    try {
+      run = runKestrin(module, ['kestrin', ...commandLineOptions(options), '--', name, output], true);
+    } catch (error) {
+      instanceFailed = error instanceof KestrinError;  // dropped: nothing to tidy
+      throw error;
+    }
     let pdf = new Uint8Array(0);
     try {
       pdf = FS.readFile(output);
@@ -102,17 +131,91 @@ export async function compile(source, options = {}) {
       console: run.console,
       diagnostics: run.diagnostics,
       warnings: parseWarnings(run.diagnostics),
-      stop: parseStop(run.console),
+      stop: parseStop(run.console, run.diagnostics),
     };
   } finally {
-    FS.chdir('/');
-    removeTree(FS, dir);
-    for (const path of created) {
-      try {
-        FS.unlink(path);
-      } catch {
-        // gone already
+    if (!instanceFailed) {
+      FS.chdir('/');
+      removeTree(FS, dir);
+      for (const path of created) {
+        try {
+          FS.unlink(path);
+        } catch {
+          // gone already
+        }
       }
     }
+  }
+}
+
+// compile() in a worker of its own (Node's worker_threads, or a browser's
+// Worker), so that a long document does not hold up the thread that asks for
+// it. Runs are done one after another; a worker that dies fails the runs it
+// had and is replaced at the next compile. In Node the worker does not keep
+// the process alive while it has nothing to do.
+export class KestrinWorker {
+  #wasm;
+  #worker = null;
+  #waiting = new Map();
+  #next = 0;
+
+  constructor(options = {}) {
+    this.#wasm = options.wasm instanceof URL ? String(options.wasm) : options.wasm;
+  }
+
+  async #start() {
+    const script = new URL('./worker.js', import.meta.url);
+    const fail = (error) => {
+      for (const { reject } of this.#waiting.values()) reject(error);
+      this.#waiting.clear();
+      this.#worker = null;
+    };
+    if (isNode) {
+      const { Worker } = await import(/* webpackIgnore: true */ 'node:worker_threads');
+      const worker = new Worker(script, { workerData: { wasm: this.#wasm } });
+      worker.on('message', (message) => this.#settle(message));
+      worker.on('error', (error) => fail(new KestrinError(`kestrin: the worker failed: ${error.message}`, { cause: error })));
+      worker.on('exit', () => fail(new KestrinError('kestrin: the worker ended')));
+      worker.unref();
+      return { post: (message) => worker.postMessage(message), ref: (on) => (on ? worker.ref() : worker.unref()),
+        end: () => worker.terminate() };
+    }
+    const worker = new Worker(script, { type: 'module' });
+    worker.onmessage = (event) => this.#settle(event.data);
+    worker.onerror = (event) => {
+      event.preventDefault?.();
+      fail(new KestrinError(`kestrin: the worker failed: ${event.message}`));
+      worker.terminate();
+    };
+    worker.postMessage({ wasm: this.#wasm });
+    return { post: (message) => worker.postMessage(message), ref: () => {}, end: () => worker.terminate() };
+  }
+
+  #settle({ id, result, error }) {
+    const waiting = this.#waiting.get(id);
+    if (!waiting) return;
+    this.#waiting.delete(id);
+    if (this.#waiting.size === 0) this.#worker?.then((worker) => worker.ref(false));
+    if (error) waiting.reject(new KestrinError(error));
+    else waiting.resolve(result);
+  }
+
+  // The same as compile(source, options), in the worker.
+  async compile(source, options = {}) {
+    if (!this.#worker) this.#worker = this.#start();
+    const worker = await this.#worker;
+    const id = ++this.#next;
+    const { wasm, ...rest } = options;  // the worker has its program already
+    const done = new Promise((resolve, reject) => this.#waiting.set(id, { resolve, reject }));
+    worker.ref(true);
+    worker.post({ id, source, options: rest });
+    return done;
+  }
+
+  // Ends the worker; runs still waiting fail.
+  async terminate() {
+    const worker = await this.#worker;
+    this.#worker = null;
+    await worker?.end();
   }
 }

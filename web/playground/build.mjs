@@ -31,6 +31,23 @@ fs.copyFileSync(path.join(here, 'playground.css'), path.join(out, 'playground.cs
 fs.copyFileSync(path.join(npm, 'dist/kestrin.wasm'), path.join(out, 'kestrin.wasm'));
 fs.copyFileSync(path.join(pdfjs, 'build/pdf.worker.min.mjs'), path.join(out, 'pdf.worker.mjs'));
 fs.cpSync(path.join(pdfjs, 'standard_fonts'), path.join(out, 'standard_fonts'), { recursive: true });
+// pdf.js draws the standard fonts with substitutes of its own and the
+// standard fonts' widths. Its Times substitutes (ChromSerif) have a Euro
+// sign 722 units wide (667 in bold italic) where Times has 500, so the sign
+// runs into the next character; poppler and mupdf draw with URW's Nimbus
+// Roman, whose Euro fits. The playground gives pdf.js Nimbus Roman for the
+// four Times fonts, from Debian's fonts-urw-base35, under the names pdf.js
+// asks for (it reads the font's kind from its bytes).
+const urw = '/usr/share/fonts/opentype/urw-base35';
+if (!fs.existsSync(urw)) throw new Error('the Nimbus fonts are missing: apt-get install fonts-urw-base35');
+const nimbus = {
+  'FoxitSerif.pfb': 'NimbusRoman-Regular.otf',
+  'FoxitSerifBold.pfb': 'NimbusRoman-Bold.otf',
+  'FoxitSerifItalic.pfb': 'NimbusRoman-Italic.otf',
+  'FoxitSerifBoldItalic.pfb': 'NimbusRoman-BoldItalic.otf',
+};
+for (const [name, font] of Object.entries(nimbus)) fs.copyFileSync(path.join(urw, font), path.join(out, 'standard_fonts', name));
+fs.copyFileSync('/usr/share/doc/fonts-urw-base35/copyright', path.join(out, 'standard_fonts/LICENSE_URW'));
 // Of pdf.js's decoders only the colour management one: kestrin writes no
 // JBIG2 or JPEG 2000 pictures and no scripts.
 fs.cpSync(path.join(pdfjs, 'wasm'), path.join(out, 'pdfjs-wasm'), {

@@ -7,6 +7,7 @@ import { tags } from '@lezer/highlight';
 
 // Scope prefixes and the tags they take, the narrowest first.
 const scopeTags = [
+  ['invalid', 'invalid', tags.invalid],
   ['constant.character.escape', 'escape', tags.escape],
   ['constant.numeric', 'number', tags.number],
   ['keyword', 'keyword', tags.keyword],

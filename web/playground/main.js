@@ -24,6 +24,7 @@ const timings = []; // keystroke to preview, in milliseconds
 const phases = []; // [compile, render] milliseconds of each preview
 
 const highlight = HighlightStyle.define([
+  { tag: tags.invalid, color: '#c00', textDecoration: 'underline wavy #c00' },
   { tag: tags.keyword, color: '#7a3e9d', fontWeight: 'bold' },
   { tag: tags.number, color: '#1a7f37' },
   { tag: tags.escape, color: '#b35900' },
@@ -54,15 +55,24 @@ function schedule() {
   else queueMicrotask(refresh);
 }
 
-function lineRange(doc, number) {
+// A whole line, or from a column (in characters) to the end of the word
+// there: the place the native program gives a stop.
+function placeRange(doc, number, column = 0) {
   const line = doc.line(Math.min(Math.max(number, 1), doc.lines));
-  return { from: line.from, to: line.to };
+  if (!column) return { from: line.from, to: line.to };
+  const before = [...line.text].slice(0, column - 1).join('').length;
+  const word = /^[^\s<>[\]{}]*/.exec(line.text.slice(before))[0].length;
+  const from = line.from + Math.min(before, line.length);
+  return { from, to: Math.min(line.to, from + Math.max(word, 1)) };
 }
 
 function showDiagnostics(result) {
   const doc = editor.state.doc;
-  const marks = result.warnings.map((w) => ({ ...lineRange(doc, w.line), severity: 'warning', message: w.message }));
-  if (result.stop) marks.push({ ...lineRange(doc, result.stop.line), severity: 'error', message: `${result.stop.message} (${result.stop.code})` });
+  const marks = result.warnings.map((w) => ({ ...placeRange(doc, w.line), severity: 'warning', message: w.message }));
+  if (result.stop) {
+    const { line, column, message, code } = result.stop;
+    marks.push({ ...placeRange(doc, line, column), severity: 'error', message: `${message} (${code})` });
+  }
   editor.dispatch(setDiagnostics(editor.state, marks));
   const status = $('status');
   status.textContent = result.console.trim().split('\n').pop() || '';
@@ -70,7 +80,10 @@ function showDiagnostics(result) {
   $('console').textContent = result.console + result.diagnostics;
 }
 
+let shownPdf = null; // the PDF the preview shows, drawn again when the window changes
+
 async function render(pdf) {
+  shownPdf = pdf;
   const task = pdfjs.getDocument({
     data: pdf.slice(),
     worker,
@@ -118,17 +131,21 @@ async function refresh() {
         name: 'document.txt',
       });
       showDiagnostics(result);
-      lastPdf = result.pdf;
-      $('download').disabled = result.pdf.length === 0;
+      // After a stop the last good PDF stays in view, marked as out of date;
+      // drawn now if typing went on while it was made.
+      const stale = result.pdf.length === 0;
+      if (!stale) lastPdf = result.pdf;
+      $('download').disabled = stale;
       const compiled = performance.now();
-      if (result.pdf.length && !dirty) {
+      if (lastPdf.length && lastPdf !== shownPdf && !dirty) {
         try {
-          const opened = await render(result.pdf);
-          phases.push([compiled - started, opened - compiled, performance.now() - opened]);
+          const opened = await render(lastPdf);
+          if (!stale) phases.push([compiled - started, opened - compiled, performance.now() - opened]);
         } catch (error) {
           if (!result.stop) $('status').textContent = `preview: ${error.message}`;
         }
       }
+      $('preview').dataset.stale = String(stale && shownPdf !== null);
     } while (dirty);
     if (changedAt) timings.push(performance.now() - changedAt);
     changedAt = 0;
@@ -202,12 +219,22 @@ window.kestrinPlayground = {
   text: () => editor.state.doc.toString(),
   diagnostics: () => {
     const marks = [];
-    forEachDiagnostic(editor.state, (d, from) =>
-      marks.push({ line: editor.state.doc.lineAt(from).number, severity: d.severity, message: d.message }),
-    );
+    forEachDiagnostic(editor.state, (d, from, to) => {
+      const line = editor.state.doc.lineAt(from);
+      marks.push({ line: line.number, column: from - line.from + 1, text: editor.state.sliceDoc(from, to), severity: d.severity, message: d.message });
+    });
     return marks;
   },
 };
+
+// The preview follows the window's width.
+let resizing = 0;
+window.addEventListener('resize', () => {
+  clearTimeout(resizing);
+  resizing = setTimeout(() => {
+    if (shownPdf && !running) render(shownPdf).catch(() => {});
+  }, 150);
+});
 
 await init({ wasm: new URL('kestrin.wasm', base) });
 const documents = await loadExamples();

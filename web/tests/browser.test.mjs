@@ -70,6 +70,23 @@ async function choose(name) {
   await settle();
 }
 
+// The rightmost inked pixel of the first page's top `points`, in points.
+function inkRightEdge(points) {
+  return page.evaluate((top) => {
+    const canvas = document.querySelector('#pages canvas');
+    const scale = canvas.width / 595;
+    const rows = Math.round(top * scale);
+    const { data } = canvas.getContext('2d').getImageData(0, 0, canvas.width, rows);
+    let right = -1;
+    for (let y = 0; y < rows; ++y)
+      for (let x = canvas.width - 1; x > right; --x) {
+        const i = (y * canvas.width + x) * 4;
+        if (data[i] + data[i + 1] + data[i + 2] < 600) right = x;
+      }
+    return right / scale;
+  }, points);
+}
+
 // Share of the first page's pixels that are not white.
 function inkOfFirstPage() {
   return page.evaluate(() => {
@@ -100,10 +117,69 @@ test('typing a document shows its first page', async () => {
 test('an unknown command shows the stop message at its line', async () => {
   await type('first line\nsecond <bogus 1> line\n');
   const marks = await page.evaluate(() => window.kestrinPlayground.diagnostics());
-  assert.deepEqual(marks, [{ line: 2, severity: 'error', message: 'unknown ctrl command (44)' }]);
+  assert.deepEqual(marks, [{ line: 2, column: 9, text: 'bogus', severity: 'error', message: 'unknown ctrl command (44)' }]);
   assert.equal(await page.textContent('#status'), 'error in line 2 (44)  unknown ctrl command');
   const marked = await page.locator('.cm-line', { has: page.locator('.cm-lintRange-error') }).textContent();
   assert.equal(marked, 'second <bogus 1> line');
+});
+
+test('a misspelt command looks different from a known one', async () => {
+  await type('<rotat 90><rotate 90>x');
+  const colours = await page.evaluate(() =>
+    Object.fromEntries([...document.querySelectorAll('.cm-content span')].map((span) => [span.textContent, getComputedStyle(span).color])),
+  );
+  assert.ok(colours.rotat && colours.rotate, JSON.stringify(colours));
+  assert.notEqual(colours.rotat, colours.rotate);
+});
+
+// pdf.js's own Times has a Euro sign wider than Times's; the playground gives
+// it the Nimbus Roman that poppler and mupdf draw with.
+test('the euro sign keeps to its width', async () => {
+  await type('<encoding utf8>[/F10 40 Tf]\u20ac\u20ac\u20ac\u20ac\u20ac\u20ac\u20ac\u20ac\u20ac\u20ac');
+  assert.equal(await page.textContent('#status'), 'no errors');
+  const right = await inkRightEdge(80);
+  assert.ok(right > 215 && right < 226, `the ten signs end at ${right} points, their widths at 225`);
+});
+
+test('after a stop the last good PDF stays in view, marked out of date', async () => {
+  await type('[/F6 40 Tf]Good');
+  assert.equal(await page.getAttribute('#preview', 'data-stale'), 'false');
+  // Typed on at the end, so that every state between is the good page or a stop.
+  const before = await page.evaluate(() => window.kestrinPlayground.timings.length);
+  await page.keyboard.press('Control+End');
+  await page.keyboard.type(' <bogus>', { delay: 5 });
+  await page.waitForFunction((n) => window.kestrinPlayground.timings.length > n, before);
+  await settle();
+  assert.equal(await page.getAttribute('#preview', 'data-stale'), 'true');
+  assert.ok(await page.isVisible('#stale-note'));
+  const ink = await inkOfFirstPage();
+  assert.ok(ink > 0.001, `the last good page is still there (ink ${ink})`);
+  assert.ok(await page.isDisabled('#download'));
+});
+
+test('the preview keeps inside a window 700 pixels wide', async () => {
+  const narrow = await context.newPage();
+  await narrow.goto(url);
+  await narrow.waitForSelector('body[data-state=ready]');
+  await narrow.waitForSelector('#pages canvas');
+  for (const width of [700, 500]) {  // narrowed after the preview was drawn, as a user does
+    await narrow.setViewportSize({ width, height: 900 });
+    await narrow.waitForTimeout(600);
+    const sizes = await narrow.evaluate(() => ({
+      scroll: document.documentElement.scrollWidth,
+      right: Math.max(...[...document.querySelectorAll('#pages canvas')].map((c) => c.getBoundingClientRect().right)),
+    }));
+    assert.ok(sizes.scroll <= width && sizes.right <= width, `${width}: ${JSON.stringify(sizes)}`);
+  }
+  await narrow.close();
+});
+
+test('opened as a file:// page it says what to do', async () => {
+  const local = await context.newPage();
+  await local.goto(`file://${path.join(site, 'index.html')}`);
+  await local.waitForSelector('#file-note', { state: 'visible' });
+  assert.match(await local.textContent('#file-note'), /make playground/);
+  await local.close();
 });
 
 test('a dropped picture placed on the page appears in the preview', async () => {
@@ -204,4 +280,31 @@ test('the preview follows each keystroke within about 100 ms', async () => {
   console.log(`keystroke to preview (letter.txt): median ${median.toFixed(1)} ms, slowest ${sorted.at(-1).toFixed(1)} ms`);
   assert.ok(median < 500, `median ${median} ms`);
   assert.deepEqual(errors, []);
+});
+
+// The npm package's KestrinWorker in a browser Worker: the native program's
+// bytes, and a failing picture resolves with its stop.
+test('KestrinWorker compiles in a browser Worker', async () => {
+  const packageServer = await serve(path.join(root, 'web/npm'));
+  const worker = await context.newPage();
+  try {
+    await worker.goto(`http://127.0.0.1:${packageServer.address().port}/package.json`);
+    const results = await worker.evaluate(async () => {
+      const { KestrinWorker } = await import('/index.js');
+      const kestrin = new KestrinWorker();
+      const good = await kestrin.compile('Hello\nWorld\n');
+      const bad = await kestrin.compile('<image 1 p.png>', { files: { 'p.png': new Uint8Array([0x89, 0x50, 0x4e, 0x47]) } });
+      await kestrin.terminate();
+      return { pdf: Array.from(good.pdf), console: good.console, stop: bad.stop };
+    });
+    const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'kestrin-worker-'));
+    fs.writeFileSync(path.join(dir, 'document.txt'), 'Hello\nWorld\n');
+    assert.equal(spawnSync(native, ['document.txt', 'document.pdf'], { cwd: dir }).status, 0);
+    assert.ok(Buffer.from(results.pdf).equals(fs.readFileSync(path.join(dir, 'document.pdf'))));
+    assert.equal(results.console, '\nno errors\n');
+    assert.equal(results.stop?.code, 80);
+  } finally {
+    await worker.close();
+    packageServer.close();
+  }
 });

@@ -3,6 +3,7 @@
 // command line exactly as the native program takes it, and reads the PDF
 // back; so options, names and messages behave as they do natively.
 #include <emscripten/emscripten.h>
+#include <malloc.h>
 #include <sys/stat.h>
 
 #include <string>
@@ -35,6 +36,10 @@ EMSCRIPTEN_KEEPALIVE int kestrin_run(int argc, const char* const* argv, int capt
 // The file mode creation mask; emscripten starts with 0777, which would give
 // the output no permissions at all.
 EMSCRIPTEN_KEEPALIVE void kestrin_umask(int mask) { umask(static_cast<mode_t>(mask)); }
+
+// The bytes the allocator has handed out and not had back: flat from one run
+// to the next, or a run leaks (the package's tests watch it).
+EMSCRIPTEN_KEEPALIVE size_t kestrin_memory_in_use() { return mallinfo().uordblks; }
 
 EMSCRIPTEN_KEEPALIVE const char* kestrin_console() { return console_text.data(); }
 EMSCRIPTEN_KEEPALIVE size_t kestrin_console_size() { return console_text.size(); }

@@ -1,7 +1,9 @@
 " Vim compiler file for kestrin: ":compiler kestrin", then ":make".
-" The PDF goes beside the file, with the ending .pdf. Warnings read
-" "FILE:LINE: warning: TEXT"; the stop line "error in line N (C)  MESSAGE"
-" names no file, so it stands for the current one.
+" The PDF goes beside the file, with the ending .pdf. A stop reads
+" "FILE:LINE:COLUMN: error: MESSAGE" at the place that caused it (the
+" opening bracket that never closes, the misspelt word); warnings read
+" "FILE:LINE: warning: TEXT". The console line "error in line N (C)
+" MESSAGE" says the same as the stop and is left out.
 if exists("current_compiler")
   finish
 endif
@@ -15,8 +17,8 @@ if exists(":CompilerSet") != 2
 endif
 
 CompilerSet makeprg=kestrin\ $*\ %:S\ %:r:S.pdf
-CompilerSet errorformat=%f:%l:\ warning:\ %m,
-      \%trror\ in\ line\ %l\ (%n)\ \ %m,
+CompilerSet errorformat=%f:%l:%c:\ %trror:\ %m,
+      \%f:%l:\ %tarning:\ %m,
       \%-G%.%#
 
 let &cpo = s:cpo_save

@@ -18,13 +18,16 @@ syntax region kestrinGraphicsBlock matchgroup=kestrinBracket start=/{/ skip=/\\.
 " < ... > command groups with their words, numbers, bracketed texts,
 " action lists and *comments*.
 syntax region kestrinGroup matchgroup=kestrinBracket start=/</ skip=/\\./ end=/>/
-      \ contains=kestrinCommand,kestrinAction,kestrinNumber,kestrinComment,kestrinString,kestrinEscape,kestrinActionList
+      \ contains=kestrinUnknown,kestrinCommand,kestrinAction,kestrinNumber,kestrinComment,kestrinString,kestrinEscape,kestrinActionList
 syntax region kestrinActionList matchgroup=kestrinBracket start=/</ skip=/\\./ end=/>/ contained
-      \ contains=kestrinAction,kestrinNumber,kestrinComment,kestrinString,kestrinEscape
+      \ contains=kestrinUnknown,kestrinAction,kestrinNumber,kestrinComment,kestrinString,kestrinEscape
 syntax region kestrinComment start=/\*/ end=/\*/ contained
 syntax region kestrinString matchgroup=kestrinBracket start=/\[/ skip=/\\./ end=/\]/ contained contains=kestrinEscape
-syntax keyword kestrinCommand contained jpg gif image sound paper rotate inittext lines pict outline fullscreen text link action encoding tabs wrap font fallback
-syntax match kestrinCommand contained /\<\%(jpg\|pict\)+/
+" The word right after "<" names a command (or an action): one that is
+" none is marked, and a known one, a keyword, wins over the mark.
+syntax match kestrinUnknown contained /\%(<\)\@1<=[^ \t<>[\]{}*\\]\+/
+syntax keyword kestrinCommand contained jpg gif image sound paper rotate inittext lines pict outline fullscreen text link action encoding tabs wrap font fallback head foot margins pagenumber bare verbatim transition
+syntax match kestrinCommand contained /\<\%(jpg\|pict\|verbatim\)+/
 syntax keyword kestrinAction contained url exec goto first prev next last back forward
 syntax match kestrinNumber contained /-\?\<\d\+\>/
 
@@ -33,6 +36,7 @@ highlight default link kestrinBracket Delimiter
 highlight default link kestrinTextBlock PreProc
 highlight default link kestrinGraphicsBlock Macro
 highlight default link kestrinCommand Statement
+highlight default link kestrinUnknown Error
 highlight default link kestrinAction Function
 highlight default link kestrinNumber Number
 highlight default link kestrinComment Comment
