@@ -220,7 +220,8 @@ TEST(CraftedPictures, PipesAndReadErrors) {
   write_file(scratch_path("mem.txt"), "<image 1 /proc/self/mem>");
   ProcessResult mem = run_binary({"mem.txt", "mem.pdf"});
   EXPECT_EQ(mem.out, stop_text(1, 74, msg_cant_read_external));
-  EXPECT_EQ(mem.err, "kestrin: /proc/self/mem: Input/output error\n");
+  EXPECT_EQ(mem.err,
+            "kestrin: /proc/self/mem: Input/output error\nmem.txt:1:10: error: can't read external file\n");
 }
 
 // The arithmetic-coding warning for every arithmetic frame header, the
