@@ -21,6 +21,7 @@ struct JpegFrame {
   int32_t components;  // 1 grey, 3 colour, 4 CMYK
   bool adobe;          // an Adobe APP14 segment came before the frame
   int orientation;     // EXIF orientation 1..8 of the first EXIF block, else 1
+  int first_marker;    // the frame header's marker, 0 when a scan or the end came first
 };
 
 // Shared by the image commands: the picture number (refused outside 0..9999
@@ -52,19 +53,36 @@ int64_t gif_embed(const char* path);
 
 // Warns when the regular file at `path`, given to jpg or jpg+ on `line`, is
 // not a JPEG or is an arithmetic-coded one; costs nothing with warnings off.
-void check_jpeg_file(const char* path, int64_t line);
+// Without `scan`, the caller scans the file itself and passes the frame
+// header's marker to report_arithmetic_jpeg; true then says it should.
+bool check_jpeg_file(const char* path, int64_t line, bool scan = true);
+void report_arithmetic_jpeg(const char* path, int64_t line, int frame_marker);
 
 // The LZW data of a GIF image, from the file's position just after the
-// minimum code size: whether it re-packs cleanly (a trial that writes
-// nothing), and the re-packing itself, whose faults stop with the caller's
-// code and message; it returns the data byte count.
-bool gif_codes_repackable(std::FILE* file);
+// minimum code size: whether it re-packs cleanly into data that gives the
+// image's `pixels` colours (a trial that writes nothing), and the
+// re-packing itself, whose faults stop with the caller's code and message;
+// it returns the data byte count.
+bool gif_codes_repackable(std::FILE* file, uint64_t pixels);
 int64_t gif_repack_codes(std::FILE* file, int fault_code, int fault_message);
 
 // Decodes the LZW data of a GIF image from the same position into up to
 // `count` colour indices; returns how many the data gave. Stops at the end
 // code, at a code the table cannot have, or where the data ends.
 size_t gif_lzw_decode(std::FILE* file, int min_code_size, unsigned char* pixels, size_t count);
+
+// --- Reading picture files ----------------------------------------------------
+
+// Reads `n` bytes of `file` into `to`; false where the file ends or fails
+// first (check_external_read tells which).
+bool read_file_bytes(std::FILE* file, unsigned char* to, size_t n);
+
+// Skips `n` bytes of `file`. Skips of up to 64 KB read through stdio's
+// buffer, since a seek costs a system call and a file of many tiny
+// structures would cost one each; they return false where the file ends or
+// fails first. Longer ones seek, and a seek past the end succeeds (the next
+// read finds the end).
+bool skip_file_bytes(std::FILE* file, uint64_t n);
 
 // --- The `image` command ----------------------------------------------------
 
@@ -88,6 +106,13 @@ void image_gif(std::FILE* file, int32_t picture);
 // Names the file and what is wrong on standard error and stops with `code`
 // and message 40.
 [[noreturn]] void image_damaged(int code, const char* what);
+
+// The limits of a picture that is decoded, checked before anything is
+// allocated, in 64 bits whatever the size of size_t: its pixel count (first,
+// so that the memory can be reckoned without overflow) and the memory its
+// decoding holds. Beyond run.host's limits they stop with code 81.
+void check_decoded_pixels(uint64_t width, uint64_t height);
+void check_decoded_memory(uint64_t bytes);
 
 // The image object up to its colour space: "<< /Type /XObject ... /Width w
 // /Height h\n/BitsPerComponent b /ColorSpace ".

@@ -90,6 +90,7 @@ struct RunHost {
   const char* fallback_font_folder = "/usr/share/fonts/truetype/liberation2";
   bool text_in_runs = true;  // plain page text shown in runs, not token by token (same PDF)
   uint64_t max_decoded_bytes = uint64_t{1} << 27;  // a decoded picture's memory: 128 MB
+  uint64_t max_decoded_pixels = uint64_t{1} << 24;  // and its pixels: 16 M (4096 x 4096)
   // Bit N: descriptor N (standard input, output, error) was closed when the
   // program started, and reads /dev/null since (see open_closed_standard_streams).
   int closed_standard_streams = 0;
@@ -283,6 +284,7 @@ struct RunState {
   // External files: the one being read, for what standard error says.
   char external_name[max_sting + 1];
   const char* image_path;     // the picture `image` is reading
+  std::FILE* image_file;      // and its file (a copy of a pipe), for its read errors
   const char* image_kind;     // what `image` found it to be
   char picture_problem[200];  // the reason a picture library gave up
 

@@ -1,6 +1,11 @@
 // EXIF orientation: the tag that says how a camera's picture must be turned
 // or mirrored to be seen upright. Only the first directory (IFD0) is read;
-// anything malformed counts as upright.
+// anything malformed counts as upright. The value is read as Pillow reads
+// it: the first value of any numeric type (SHORT as the standard has it, but
+// also LONG, the signed ones, rationals and floats) that comes to a whole
+// number from 1 to 8; bytes and text count as upright.
+#include <cstring>
+
 #include "media.h"
 
 namespace {
@@ -23,7 +28,47 @@ struct TiffReader {
 };
 
 constexpr uint32_t tag_orientation = 0x0112;
-constexpr uint32_t type_short = 3;
+
+// TIFF's field types: 3 SHORT, 4 LONG, 5 RATIONAL, 8 SSHORT, 9 SLONG,
+// 10 SRATIONAL, 11 FLOAT, 12 DOUBLE; the size of one value, 0 for the rest.
+size_t numeric_size(uint32_t type) {
+  static const size_t sizes[13] = {0, 0, 0, 2, 4, 8, 0, 0, 2, 4, 8, 4, 8};
+  return type < 13 ? sizes[type] : 0;
+}
+
+// The value at `at` as a whole number, or 0 when it is not one.
+int64_t whole_value(const TiffReader& tiff, uint32_t type, size_t at) {
+  auto signed32 = [&](size_t where) { return int64_t{static_cast<int32_t>(tiff.dword(where))}; };
+  switch (type) {
+    case 3: return tiff.word(at);
+    case 4: return tiff.dword(at);
+    case 8: return static_cast<int16_t>(tiff.word(at));
+    case 9: return signed32(at);
+    case 5:
+    case 10: {
+      int64_t numerator = type == 5 ? int64_t{tiff.dword(at)} : signed32(at);
+      int64_t denominator = type == 5 ? int64_t{tiff.dword(at + 4)} : signed32(at + 4);
+      return denominator != 0 && numerator % denominator == 0 ? numerator / denominator : 0;
+    }
+    case 11:
+    case 12: {
+      double value;
+      if (type == 11) {
+        uint32_t bits = tiff.dword(at);
+        float single;
+        std::memcpy(&single, &bits, 4);
+        value = single;
+      } else {
+        uint64_t bits = uint64_t{tiff.dword(tiff.big_endian ? at : at + 4)} << 32 |
+                        tiff.dword(tiff.big_endian ? at + 4 : at);
+        std::memcpy(&value, &bits, 8);
+      }
+      return value >= 1 && value <= 8 && value == static_cast<int>(value) ? static_cast<int>(value)
+                                                                           : 0;
+    }
+    default: return 0;
+  }
+}
 
 }  // namespace
 
@@ -47,8 +92,14 @@ int exif_orientation(const unsigned char* data, size_t size) {
     size_t entry = directory + 2 + size_t{i} * 12;
     if (!tiff.fits(entry, 12)) return 1;
     if (tiff.word(entry) != tag_orientation) continue;
-    if (tiff.word(entry + 2) != type_short || tiff.dword(entry + 4) < 1) return 1;
-    uint32_t value = tiff.word(entry + 8);
+    const uint32_t type = tiff.word(entry + 2);
+    const size_t size = numeric_size(type);
+    if (size == 0 || tiff.dword(entry + 4) < 1) return 1;
+    // Values of up to 4 bytes in all stand in the entry, longer ones where
+    // it points.
+    size_t at = uint64_t{size} * tiff.dword(entry + 4) <= 4 ? entry + 8 : tiff.dword(entry + 8);
+    if (!tiff.fits(at, size)) return 1;
+    int64_t value = whole_value(tiff, type, at);
     return value >= 1 && value <= 8 ? static_cast<int>(value) : 1;
   }
   return 1;

@@ -86,9 +86,13 @@ void write_colour_table(GifReader& gif, int entries) {
 // Re-packs the code stream; returns the number of bytes written. The bytes
 // go straight into the output channel's buffer; a run that stops midway
 // leaves those of them not yet counted out of the file. A trial run writes
-// nothing and only finds whether the real one would succeed.
+// nothing and only finds whether the real one would succeed and give a
+// picture every reader draws: it also refuses a first code (after a clear)
+// that is not a colour, a code beyond the table, and data that ends before
+// `pixels` colours. For that it keeps the length of each table entry's
+// string.
 template <bool trial>
-int64_t repack_codes(GifReader& gif) {
+int64_t repack_codes(GifReader& gif, uint64_t pixels = 0) {
   // The data bytes across sub-blocks; 0 once the terminator has been read.
   const unsigned char* next = gif.block;  // the next data byte
   const unsigned char* end = gif.block;   // the end of the current sub-block
@@ -132,12 +136,29 @@ int64_t repack_codes(GifReader& gif) {
   int next_code = 257;  // the decoder's next table entry
   uint32_t out = 0;     // placed bits not yet written, the oldest at bit 23
   int fill = 23;        // bit of `out` that takes the next code's top bit
+  // The trial's decoder: the string length of each entry, the code before.
+  static uint16_t string_length[table_size];
+  int previous = -1;
+  uint64_t decoded = 0;
   for (;;) {
     ++next_code;
     int code = static_cast<int>(window >> bit) & ((1 << width) - 1);
     // Once the table is full only a clear or the end may follow: PDF's
     // filter has no codes for a table that stays full.
     if (next_code > table_size && code != code_clear && code != code_end) gif.fault();
+    if (trial && code != code_clear && code != code_end) {
+      if (previous < 0) {
+        if (code > 255) gif.fault();  // nothing in the table yet
+        decoded += 1;
+      } else {
+        const int entry = next_code - 1;  // the string this code adds
+        if (code > entry) gif.fault();
+        string_length[entry] =
+            static_cast<uint16_t>((previous < 256 ? 1 : string_length[previous]) + 1);
+        decoded += code < 256 ? 1 : string_length[code];
+      }
+      previous = code;
+    }
 
     int advance = bit + width;
     bit = advance & 7;
@@ -154,9 +175,11 @@ int64_t repack_codes(GifReader& gif) {
     if (code == code_clear) {
       next_code = 257;
       width = 9;
+      previous = -1;
     } else if (code == code_end) {
       if (next != end) gif.fault();          // data left in the sub-block
       if (fill < 23) put(out >> 16 & 0xFF);  // the end code's last bits, padded
+      if (trial && decoded < pixels) gif.fault();
       if (trial) return bytes_out;
       sink.fill = static_cast<int>(at - sink.buffer);
       run.bytes_written += bytes_out;
@@ -195,11 +218,11 @@ int64_t gif_embed(const char* path) {
   return repack_codes<false>(gif);
 }
 
-bool gif_codes_repackable(std::FILE* file) {
+bool gif_codes_repackable(std::FILE* file, uint64_t pixels) {
   GifReader gif{file, false, {}};
   gif.trial = true;
   try {
-    repack_codes<true>(gif);
+    repack_codes<true>(gif, pixels);
   } catch (const NotRepackable&) {
     return false;
   }

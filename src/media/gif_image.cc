@@ -25,10 +25,6 @@ namespace {
 
 int le16(const unsigned char* p) { return p[0] | p[1] << 8; }
 
-bool read_bytes(std::FILE* file, unsigned char* to, size_t n) {
-  return std::fread(to, 1, n, file) == n;
-}
-
 // Skips sub-blocks up to and including the terminator; false at the end
 // of the file.
 bool skip_sub_blocks(std::FILE* file) {
@@ -36,24 +32,24 @@ bool skip_sub_blocks(std::FILE* file) {
     int size = getc_unlocked(file);
     if (size == EOF) return false;
     if (size == 0) return true;
-    if (std::fseek(file, size, SEEK_CUR) != 0) return false;
+    if (!skip_file_bytes(file, static_cast<uint64_t>(size))) return false;
   }
 }
 
 // A colour table of 2 << (bits & 7) entries into `rgb`; its entry count.
 int read_table(std::FILE* file, int bits, unsigned char* rgb) {
   int entries = 2 << (bits & 7);
-  if (!read_bytes(file, rgb, 3 * static_cast<size_t>(entries)))
+  if (!read_file_bytes(file, rgb, 3 * static_cast<size_t>(entries)))
     image_damaged(81, "the file ends in a colour table");
   return entries;
 }
 
 // Row y of an interlaced image: rows 0, 8, 16 ... first, then 4, 12 ...,
 // then 2, 6 ..., then the odd rows.
-size_t interlaced_row(size_t y, size_t height) {
-  static const size_t start[] = {0, 4, 2, 1}, step[] = {8, 8, 4, 2};
+uint64_t interlaced_row(uint64_t y, uint64_t height) {
+  static const uint64_t start[] = {0, 4, 2, 1}, step[] = {8, 8, 4, 2};
   for (int pass = 0; pass < 4; ++pass) {
-    size_t rows = start[pass] < height ? (height - start[pass] + step[pass] - 1) / step[pass] : 0;
+    uint64_t rows = start[pass] < height ? (height - start[pass] + step[pass] - 1) / step[pass] : 0;
     if (y < rows) return start[pass] + y * step[pass];
     y -= rows;
   }
@@ -64,9 +60,9 @@ size_t interlaced_row(size_t y, size_t height) {
 
 void image_gif(std::FILE* file, int32_t picture) {
   unsigned char head[13];
-  if (!read_bytes(file, head, sizeof head)) image_damaged(81, "the file ends in its header");
-  size_t canvas_width = static_cast<size_t>(le16(head + 6));
-  size_t canvas_height = static_cast<size_t>(le16(head + 8));
+  if (!read_file_bytes(file, head, sizeof head)) image_damaged(81, "the file ends in its header");
+  uint64_t canvas_width = static_cast<uint64_t>(le16(head + 6));
+  uint64_t canvas_height = static_cast<uint64_t>(le16(head + 8));
   static unsigned char global[768], local[768], palette[768];
   int global_entries = head[10] & 0x80 ? read_table(file, head[10], global) : 0;
 
@@ -78,19 +74,20 @@ void image_gif(std::FILE* file, int32_t picture) {
     if (c != '!') continue;  // a stray byte between blocks, as viewers skip it
     int label = getc_unlocked(file), size = getc_unlocked(file);
     unsigned char data[255];
-    if (label == EOF || size == EOF || !read_bytes(file, data, static_cast<size_t>(size)) ||
+    if (label == EOF || size == EOF || !read_file_bytes(file, data, static_cast<size_t>(size)) ||
         (size > 0 && !skip_sub_blocks(file)))
       image_damaged(81, "the file ends in an extension");
     if (label == 0xF9 && size >= 4) transparent = data[0] & 1 ? data[3] : -1;  // graphic control
   }
 
   unsigned char descriptor[9];
-  if (!read_bytes(file, descriptor, sizeof descriptor))
+  if (!read_file_bytes(file, descriptor, sizeof descriptor))
     image_damaged(81, "the file ends in the image descriptor");
-  const size_t left = static_cast<size_t>(le16(descriptor)),
-               top = static_cast<size_t>(le16(descriptor + 2));
-  const size_t width = static_cast<size_t>(le16(descriptor + 4)),
-               height = static_cast<size_t>(le16(descriptor + 6));
+  // Sizes in 64 bits: a placed image may reach past 65535.
+  const uint64_t left = static_cast<uint64_t>(le16(descriptor)),
+                 top = static_cast<uint64_t>(le16(descriptor + 2));
+  const uint64_t width = static_cast<uint64_t>(le16(descriptor + 4)),
+                 height = static_cast<uint64_t>(le16(descriptor + 6));
   const bool interlaced = descriptor[8] & 0x40;
   int entries = descriptor[8] & 0x80 ? read_table(file, descriptor[8], local) : 0;
   const unsigned char* table = entries > 0 ? local : global;
@@ -111,10 +108,10 @@ void image_gif(std::FILE* file, int32_t picture) {
       palette[3 * i + c] = i < entries ? table[3 * i + c] : entries == 0 ? i : 0;
   int key[2] = {transparent, transparent};
 
-  long data_start = std::ftell(file);
+  off_t data_start = ftello(file);
   bool repack = min_code_size == 8 && !interlaced && left == 0 && top == 0 &&
                 width == canvas_width && height == canvas_height && data_start >= 0 &&
-                gif_codes_repackable(file) && std::fseek(file, data_start, SEEK_SET) == 0;
+                gif_codes_repackable(file, width * height) && fseeko(file, data_start, SEEK_SET) == 0;
   if (repack) {
     begin_picture_object(picture, static_cast<int32_t>(width), static_cast<int32_t>(height), 8);
     emit_palette(palette, palette_entries);
@@ -122,12 +119,11 @@ void image_gif(std::FILE* file, int32_t picture) {
     begin_picture_stream("/Filter /LZWDecode /DecodeParms << /EarlyChange 0 >>");
     end_stream_object(gif_repack_codes(file, 82, msg_image_damaged));
   } else {
-    if (data_start < 0 || std::fseek(file, data_start, SEEK_SET) != 0)
+    if (data_start < 0 || fseeko(file, data_start, SEEK_SET) != 0)
       image_damaged(81, "cannot be read again");
     bool placed = interlaced || width != canvas_width || height != canvas_height;
-    const uint64_t limit = run.host.max_decoded_bytes;
-    if (width * height + (placed ? canvas_width * canvas_height : 0) > limit)
-      image_damaged(81, "over 128 MB of pixels to decode, too large");
+    check_decoded_pixels(canvas_width, canvas_height);  // the image lies within it
+    check_decoded_memory(width * height + (placed ? canvas_width * canvas_height : 0));
     const unsigned char fill = static_cast<unsigned char>(transparent >= 0 ? transparent : 0);
     std::vector<unsigned char> frame(width * height);
     size_t decoded = gif_lzw_decode(file, min_code_size, frame.data(), frame.size());
@@ -137,8 +133,8 @@ void image_gif(std::FILE* file, int32_t picture) {
     const unsigned char* pixels = frame.data();
     if (placed) {
       canvas.assign(canvas_width * canvas_height, fill);
-      for (size_t y = 0; y < height; ++y) {
-        size_t row = interlaced ? interlaced_row(y, height) : y;
+      for (uint64_t y = 0; y < height; ++y) {
+        uint64_t row = interlaced ? interlaced_row(y, height) : y;
         std::copy(frame.data() + y * width, frame.data() + (y + 1) * width,
                   canvas.data() + (top + row) * canvas_width + left);
       }

@@ -3,6 +3,7 @@
 // file. Each kind has a writer of its own (jpeg.cc, png.cc, gif_image.cc);
 // this file reads the command, knows the kinds, and holds what the writers
 // share: the object's dictionary, palettes, masks and the messages.
+#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -68,9 +69,46 @@ const char* picture_kind_name(const unsigned char* bytes, size_t n) {
   return "unknown";
 }
 
+bool read_file_bytes(std::FILE* file, unsigned char* to, size_t n) {
+  if (n > 16) return std::fread(to, 1, n, file) == n;
+  for (size_t i = 0; i < n; ++i) {  // without the stream lock of each fread
+    int c = getc_unlocked(file);
+    if (c == EOF) return false;
+    to[i] = static_cast<unsigned char>(c);
+  }
+  return true;
+}
+
+bool skip_file_bytes(std::FILE* file, uint64_t n) {
+  if (n > 65536) return fseeko(file, static_cast<off_t>(n), SEEK_CUR) == 0;
+  if (n <= 16) {
+    for (; n > 0; --n)
+      if (getc_unlocked(file) == EOF) return false;
+    return true;
+  }
+  unsigned char sink[65536];
+  return std::fread(sink, 1, static_cast<size_t>(n), file) == n;
+}
+
 void image_damaged(int code, const char* what) {
+  if (run.image_file) check_external_read(run.image_file);  // not damage: a read error
   report_problem(std::string(run.image_path) + ": damaged " + run.image_kind + " file: " + what);
   fatal_error_at(code, msg_image_damaged, run.places.word);
+}
+
+void check_decoded_pixels(uint64_t width, uint64_t height) {
+  const uint64_t most = run.host.max_decoded_pixels;
+  if (width * height <= most) return;
+  std::string what = std::to_string(width) + " x " + std::to_string(height) + " pixels, over the " +
+                     std::to_string(most) + " a picture may have to be decoded";
+  image_damaged(81, what.c_str());
+}
+
+void check_decoded_memory(uint64_t bytes) {
+  const uint64_t most = run.host.max_decoded_bytes;
+  if (bytes <= most) return;
+  std::string what = "over " + std::to_string(most >> 20) + " MB of pixels to decode, too large";
+  image_damaged(81, what.c_str());
 }
 
 void begin_picture_object(int32_t picture, int32_t width, int32_t height, int bits) {
@@ -127,10 +165,41 @@ void write_soft_mask(int32_t width, int32_t height, const unsigned char* alpha) 
   run.transparency_used = true;
 }
 
+namespace {
+
+// A file that cannot seek (a pipe) read through into a temporary file, since
+// the picture is read more than once; the pipe is closed.
+std::FILE* seekable_copy(std::FILE* pipe) {
+  std::FILE* copy = std::tmpfile();
+  if (!copy) {
+    std::fclose(pipe);
+    report_file_problem("a temporary file for a picture from a pipe", errno);
+    fatal_error(79, msg_cant_open_external);
+  }
+  unsigned char buffer[16384];
+  size_t got;
+  bool written = true;
+  while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+    written = written && std::fwrite(buffer, 1, got, copy) == got;
+  int read_error = std::ferror(pipe) ? errno : 0;
+  std::fclose(pipe);
+  if (read_error || !written || std::fflush(copy) != 0 || std::fseek(copy, 0, SEEK_SET) != 0) {
+    std::fclose(copy);
+    report_file_problem(run.external_name, read_error ? read_error : errno);
+    fatal_error(74, msg_cant_read_external);
+  }
+  return copy;
+}
+
+}  // namespace
+
 void image_embed(int32_t picture, const char* path) {
   FileCloser file{open_external_file(path, 79)};
+  if (std::fseek(file.file, 0, SEEK_CUR) != 0) file.file = seekable_copy(file.file);
+  run.image_file = file.file;
   unsigned char first[16];
   size_t n = std::fread(first, 1, sizeof first, file.file);
+  check_external_read(file.file);
   run.image_path = path;
   run.image_kind = picture_kind_name(first, n);
   if (std::fseek(file.file, 0, SEEK_SET) != 0)
@@ -149,6 +218,7 @@ void image_embed(int32_t picture, const char* path) {
     report_problem(std::string(path) + ": " + kind + "; image takes JPEG, PNG and GIF");
     fatal_error_at(80, msg_image_kind, run.places.word);
   }
+  run.image_file = nullptr;
 }
 
 void command_image() {

@@ -33,11 +33,15 @@ struct JpegSource {
     return high << 8 | byte();
   }
 
-  // A segment past the end of the file stops at the next read, as a
-  // byte-by-byte skip would stop inside it.
+  // A segment past the end of the file stops as a byte-by-byte skip would
+  // stop inside it.
   void skip(int count) {
-    if (count > 0 && (kept || std::fseek(file, count, SEEK_CUR) != 0))
+    if (kept) {
       for (; count > 0; --count) byte();
+    } else if (count > 0 && !skip_file_bytes(file, static_cast<uint64_t>(count))) {
+      check_external_read(file);
+      fatal_error(end_code, end_message);
+    }
   }
 };
 
@@ -96,19 +100,21 @@ void write_image_size(int32_t picture, const JpegFrame* frame) {
 
 JpegFrame scan_jpeg_frame(std::FILE* file, std::string* kept, int end_code, int end_message) {
   JpegSource source{file, kept, end_code, end_message};
-  JpegFrame frame{0, 0, 0, false, 1};
-  bool exif_seen = false;
+  JpegFrame frame{0, 0, 0, false, 1, 0};
+  bool exif_seen = false, scan_seen = false;
   for (;;) {
     while (source.byte() != 0xFF) {
     }
     int marker = source.byte();
     while (marker == 0xFF) marker = source.byte();  // fill bytes
+    if (marker == 0xDA || marker == 0xD9) scan_seen = true;  // a scan, the end of the image
     if (is_lone_marker(marker)) continue;
     if (is_frame_marker(marker)) {
       for (int i = 0; i < 3; ++i) source.byte();  // length and precision
       frame.height = source.word();
       frame.width = source.word();
       frame.components = source.byte();
+      frame.first_marker = scan_seen ? 0 : marker;
       return frame;
     }
     int skip = source.word() - 2;
@@ -150,11 +156,13 @@ void command_jpg() {
 void command_jpg_plus() {
   char path[word_buffer_size];
   int32_t picture = read_registration(14, 15, path);
-  check_jpeg_file(path, current_input_line());
+  const int64_t line = current_input_line();
+  bool arithmetic_check = check_jpeg_file(path, line, false);  // the scan below finds the frame
   FileCloser file{open_external_file(path, 49)};
   bool seekable = std::fseek(file.file, 0, SEEK_CUR) == 0;
   std::string kept;
   JpegFrame frame = scan_jpeg_frame(file.file, seekable ? nullptr : &kept);
+  if (arithmetic_check) report_arithmetic_jpeg(path, line, frame.first_marker);
   if (seekable && std::fseek(file.file, 0, SEEK_SET) != 0) check_external_read(file.file);
   begin_image_object(picture);
   write_image_size(picture, &frame);

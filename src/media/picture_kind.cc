@@ -16,36 +16,43 @@ namespace {
 // the end of the file.
 int first_frame_marker(std::FILE* file) {
   for (;;) {
-    int c = getc(file);
+    int c = getc_unlocked(file);
     if (c == EOF) return 0;
     if (c != 0xFF) continue;
-    int marker = getc(file);
-    while (marker == 0xFF) marker = getc(file);
+    int marker = getc_unlocked(file);
+    while (marker == 0xFF) marker = getc_unlocked(file);
     if (marker == EOF || marker == 0xDA || marker == 0xD9) return 0;     // scan, end of image
     if (marker <= 0x01 || (marker >= 0xD0 && marker <= 0xD8)) continue;  // no length
     if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC)
       return marker;
-    int high = getc(file), low = getc(file);
+    int high = getc_unlocked(file), low = getc_unlocked(file);
     if (low == EOF) return 0;
-    if (std::fseek(file, (high << 8 | low) - 2, SEEK_CUR) != 0) return 0;
+    int length = high << 8 | low;  // under 2: nothing to skip, as a reader takes it
+    if (length > 2 && !skip_file_bytes(file, static_cast<uint64_t>(length - 2))) return 0;
   }
 }
 
 }  // namespace
 
-void check_jpeg_file(const char* path, int64_t line) {
-  if (!run.options.warnings) return;
+void report_arithmetic_jpeg(const char* path, int64_t line, int marker) {
+  if ((marker >= 0xC9 && marker <= 0xCB) || marker >= 0xCD)
+    warn(warn_arithmetic_jpeg, line,
+         std::string(path) +
+             " is an arithmetic-coded JPEG, which several viewers cannot show; "
+             "save it with Huffman coding");
+}
+
+bool check_jpeg_file(const char* path, int64_t line, bool scan) {
+  if (!run.options.warnings) return false;
   struct stat info;
   std::string opened = external_path(path);
-  if (stat(opened.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return;
-  std::FILE* file = std::fopen(opened.c_str(), "rb");
-  if (!file) return;  // the command says why
+  if (stat(opened.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  FileCloser file{std::fopen(opened.c_str(), "rb")};
+  if (!file.file) return false;  // the command says why
+  std::setvbuf(file.file, nullptr, _IOFBF, io_buffer_size);
   unsigned char head[16];
-  size_t got = std::fread(head, 1, sizeof head, file);
-  if (got == 0 && std::ferror(file)) {  // the command reports the read error
-    std::fclose(file);
-    return;
-  }
+  size_t got = std::fread(head, 1, sizeof head, file.file);
+  if (got == 0 && std::ferror(file.file)) return false;  // the command reports the read error
   const char* kind = picture_kind_name(head, got);
   if (!std::strcmp(kind, "unknown") || !std::strcmp(kind, "empty") || !std::strcmp(kind, "text"))
     kind = nullptr;  // said below by its first bytes
@@ -70,14 +77,10 @@ void check_jpeg_file(const char* path, int64_t line) {
     if (kind && (!std::strcmp(kind, "GIF") || !std::strcmp(kind, "PNG")))
       text += " (<image> reads JPEG, PNG and GIF files)";
     warn(warn_media_kind, line, text);
-  } else {
-    std::fseek(file, 2, SEEK_SET);
-    int marker = first_frame_marker(file);
-    if ((marker >= 0xC9 && marker <= 0xCB) || marker >= 0xCD)
-      warn(warn_arithmetic_jpeg, line,
-           std::string(path) +
-               " is an arithmetic-coded JPEG, which several viewers cannot show; "
-               "save it with Huffman coding");
+    return false;
   }
-  std::fclose(file);
+  if (!scan) return true;
+  std::fseek(file.file, 2, SEEK_SET);
+  report_arithmetic_jpeg(path, line, first_frame_marker(file.file));
+  return false;
 }

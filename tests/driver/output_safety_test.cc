@@ -279,7 +279,7 @@ TEST(OutputSafety, ExceptionsEndAsStops) {
 
   // A picture that needs more memory than the process may have.
 #if !defined(__SANITIZE_ADDRESS__)
-  write_file(scratch_path("big.png"), interlaced_png(3000, 3000));
+  write_file(scratch_path("big.png"), interlaced_png(2800, 2800));
   write_file(scratch_path("doc.txt"), "<image 1 big.png>");
   int status;
   std::string out = shell_in_scratch("ulimit -v 20000; " + kestrin + " doc.txt out.pdf", &status);

@@ -75,7 +75,8 @@ int fuzz_gif(const uint8_t* data, size_t size) {
 int fuzz_image(const uint8_t* data, size_t size) {
   write_bytes("fuzz.img", data, size);
   reset_run_state();
-  run.host.max_decoded_bytes = uint64_t{1} << 22;  // 4 MB: a few milliseconds of work
+  run.host.max_decoded_bytes = uint64_t{1} << 22;  // 4 MB and 1 M pixels: a few milliseconds
+  run.host.max_decoded_pixels = uint64_t{1} << 20;
   std::string errors;
   run.host.diagnostics_capture = &errors;
   if (!output_open("/dev/null")) std::abort();

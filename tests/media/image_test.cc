@@ -287,3 +287,46 @@ TEST(Image, ExifOrientation) {
   for (size_t cut = 0; cut < whole.size() - 2; ++cut)
     EXPECT_EQ(orientation(whole.substr(0, cut)), 1);
 }
+
+// The value as Pillow reads it, whatever its type: the first of any numeric
+// type when it is a whole number from 1 to 8; values of over 4 bytes where
+// the entry points. Big-endian: type, count, then the value field.
+TEST(Image, ExifOrientationOfEveryType) {
+  struct Case {
+    int type, count;
+    std::string value;  // the 4-byte field, or the bytes it points to
+    int expected;
+  } cases[] = {
+      {3, 1, std::string("\0\x06\0\0", 4), 6},           // SHORT
+      {4, 1, std::string("\0\0\0\x06", 4), 6},           // LONG
+      {8, 1, std::string("\0\x07\0\0", 4), 7},           // SSHORT
+      {9, 1, std::string("\0\0\0\x05", 4), 5},           // SLONG
+      {9, 1, std::string("\xFF\xFF\xFF\xFA", 4), 1},     // SLONG -6
+      {4, 1, std::string("\0\x01\0\x06", 4), 1},         // LONG 65542
+      {3, 2, std::string("\0\x08\0\x03", 4), 8},         // SHORT, two values
+      {3, 3, std::string("\0\x02\0\x06\0\x06", 6), 2},   // SHORT, three: where it points
+      {4, 2, std::string("\0\0\0\x04\0\0\0\x01", 8), 4},  // LONG, two
+      {5, 1, std::string("\0\0\0\x0C\0\0\0\x02", 8), 6},  // RATIONAL 12/2
+      {5, 1, std::string("\0\0\0\x0D\0\0\0\x02", 8), 1},  // RATIONAL 13/2
+      {5, 1, std::string("\0\0\0\x06\0\0\0\0", 8), 1},    // RATIONAL 6/0
+      {10, 1, std::string("\xFF\xFF\xFF\xFA\xFF\xFF\xFF\xFF", 8), 6},  // SRATIONAL -6/-1
+      {11, 1, std::string("\x40\xC0\0\0", 4), 6},         // FLOAT 6.0
+      {11, 1, std::string("\x40\xD0\0\0", 4), 1},         // FLOAT 6.5
+      {12, 1, std::string("\x40\x18\0\0\0\0\0\0", 8), 6},  // DOUBLE 6.0
+      {1, 1, std::string("\x06\0\0\0", 4), 1},           // BYTE
+      {7, 1, std::string("\x06\0\0\0", 4), 1},           // UNDEFINED
+      {2, 2, std::string("6\0\0\0", 4), 1},               // ASCII
+      {3, 0, std::string(4, '\0'), 1},                     // no value
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.type) + " x " + std::to_string(c.count));
+    const bool inline_value = c.value.size() <= 4;
+    std::string entry = std::string("\x01\x12\0", 3) + static_cast<char>(c.type) +
+                        std::string("\0\0\0", 3) + static_cast<char>(c.count) +
+                        (inline_value ? c.value : std::string("\0\0\0\x1A", 4));
+    std::string bytes = std::string("Exif\0\0MM\0*\0\0\0\x08\0\x01", 16) + entry +
+                        std::string(4, '\0') + (inline_value ? "" : c.value);
+    EXPECT_EQ(exif_orientation(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()),
+              c.expected);
+  }
+}

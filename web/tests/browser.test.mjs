@@ -8,6 +8,7 @@ import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
+import zlib from 'node:zlib';
 import { chromium } from 'playwright-core';
 import { serve } from './serve.mjs';
 
@@ -195,6 +196,60 @@ test('a dropped picture placed on the page appears in the preview', async () => 
   await page.waitForFunction(() => document.getElementById('status').textContent === 'no errors');
   await settle();
   assert.ok((await inkOfFirstPage()) > 0.5, 'the picture covers the page');
+});
+
+// A PNG of one row of palette indices, made here: `depth` bits an index,
+// the palette's RGB bytes, and the alpha of its first entries (tRNS).
+function palettePng(depth, indices, palette, alpha) {
+  const chunk = (type, data) => {
+    const body = Buffer.concat([Buffer.from(type, 'latin1'), Buffer.from(data)]);
+    const frame = Buffer.alloc(12 + data.length);
+    frame.writeUInt32BE(data.length, 0);
+    body.copy(frame, 4);
+    frame.writeUInt32BE(zlib.crc32(body), 8 + data.length);
+    return frame;
+  };
+  const header = Buffer.alloc(13);
+  header.writeUInt32BE(indices.length, 0);
+  header.writeUInt32BE(1, 4);
+  header[8] = depth;
+  header[9] = 3;
+  const row = Buffer.alloc(1 + Math.ceil((indices.length * depth) / 8));
+  indices.forEach((index, i) => { row[1 + Math.floor((i * depth) / 8)] |= index << (8 - depth - ((i * depth) % 8)); });
+  return Buffer.concat([Buffer.from('\x89PNG\r\n\x1a\n', 'latin1'), chunk('IHDR', header), chunk('PLTE', palette),
+    ...(alpha ? [chunk('tRNS', alpha)] : []), chunk('IDAT', zlib.deflateSync(row)), chunk('IEND', [])]);
+}
+
+// pdf.js draws transparent palette entries (a colour key from index 0, a soft
+// mask otherwise) and indices beyond the palette (greys) as the other readers.
+test('pictures with colour keys and short palettes look as in the other readers', async () => {
+  const rgbw = [255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255];
+  const cases = [
+    ['key2.png', palettePng(2, [0, 1, 2, 3], rgbw, [255, 255, 0]), ['ff0000', '00ff00', 'ffffff', 'ffffff']],
+    ['key0.png', palettePng(2, [0, 1, 2, 3], rgbw, [0]), ['ffffff', '00ff00', '0000ff', 'ffffff']],
+    ['key1.png', palettePng(1, [0, 1, 0, 1], rgbw.slice(0, 6), [255, 0]), ['ff0000', 'ffffff', 'ff0000', 'ffffff']],
+    ['beyond.png', palettePng(8, [0, 1, 2, 3, 200], rgbw.slice(0, 9)), ['ff0000', '00ff00', '0000ff', '030303', 'c8c8c8']],
+  ];
+  for (const [name, bytes, colours] of cases) {
+    await type(`<image 1 ${name}>x<pict+ 1 0 0 595 842>`);
+    await page.evaluate(([file, base64]) => {
+      const transfer = new DataTransfer();
+      transfer.items.add(new File([Uint8Array.from(atob(base64), (c) => c.charCodeAt(0))], file, { type: 'image/png' }));
+      window.dispatchEvent(new DragEvent('drop', { dataTransfer: transfer, bubbles: true, cancelable: true }));
+    }, [name, bytes.toString('base64')]);
+    await page.waitForFunction(() => document.getElementById('status').textContent === 'no errors');
+    await settle();
+    const drawn = await page.evaluate((count) => {
+      const canvas = document.querySelector('#pages canvas');
+      const context = canvas.getContext('2d');
+      return Array.from({ length: count }, (_, i) => {
+        const [r, g, b] = context.getImageData(Math.floor(((i + 0.5) * canvas.width) / count), canvas.height >> 1, 1, 1).data;
+        return [r, g, b].map((c) => c.toString(16).padStart(2, '0')).join('');
+      });
+    }, colours.length);
+    assert.deepEqual(drawn, colours, name);
+  }
+  assert.deepEqual(errors, []);
 });
 
 test('the download is the native program\'s PDF, byte for byte', async () => {

@@ -1,0 +1,269 @@
+// Pictures made byte by byte (tests/support/crafted_pictures.cc): hostile
+// sizes, many tiny structures, damaged data that must not pass as good,
+// palettes and colour keys as every reader draws them, the limits, pipes and
+// read errors, and the zlib stream of a picture longer than one buffer.
+#include <zlib.h>
+
+#include <cstdlib>
+
+#include "crafted_pictures.h"
+#include "test_support.h"
+
+namespace {
+
+std::string sample_jpeg() { return read_file(test_data("jpeg/small-200x100.jpg")); }
+
+// Writes `bytes` under `name` in the scratch folder; its path.
+std::string scratch_picture(const std::string& name, const std::string& bytes) {
+  std::string path = scratch_path(name);
+  write_file(path, bytes);
+  return path;
+}
+
+bool have(const char* tool) { return run_shell(std::string("command -v ") + tool, nullptr) == 0; }
+
+}  // namespace
+
+// Each crafted picture converts, or stops with its code and says why on
+// standard error. The files stay in the scratch folder for the WebAssembly
+// comparison of the documents kept.
+TEST(CraftedPictures, ConvertOrStopAsTheyShould) {
+  for (const CraftedPicture& c : crafted_pictures(sample_jpeg())) {
+    SCOPED_TRACE(c.name);
+    std::string path = scratch_picture(c.name, c.bytes), errors;
+    if (c.code == 0) {
+      CompileResult result = compile("<image 1 " + path + ">");
+      ASSERT_EQ(result.console, success_text());
+      EXPECT_NE(object_text(result.pdf, 24).find(c.says), std::string::npos)
+          << object_text(result.pdf, 24).substr(0, 400);
+    } else {
+      compile_expecting_stop("<image 1 " + path + ">", 1, c.code, msg_image_damaged, &errors);
+      EXPECT_NE(errors.find(path + ": damaged "), std::string::npos) << errors;
+      EXPECT_NE(errors.find(c.says), std::string::npos) << errors;
+    }
+  }
+}
+
+// The pixel and memory limits of decoding, each reached exactly and exceeded
+// by one; pictures copied without decoding know no pixel limit.
+TEST(CraftedPictures, LimitsReachedExactly) {
+  const std::string rgba = png_file(png_header(8, 8, 8, 6),
+                                    png_chunk("IDAT", png_data(std::vector<std::string>(8, std::string(32, 'a')))));
+  const std::string interlaced = png_file(
+      png_header(4, 4, 8, 2, 1),
+      png_chunk("IDAT", png_data({"abc", "abc", "abcabc", "abcabc", "abcabc", "abcabcabcabc",
+                                  "abcabcabcabc"})));  // the passes' rows
+  std::vector<int> indices(64, 3);
+  GifImage gif{8, 8, std::string(768, '\x20'), "", 0, 0, 8, 8, 8,
+               gif_codes(gif_literal_codes(indices, 8), 8)};
+  const std::string gif_plain = gif_file(gif);
+  gif.left = 1;  // placed on a screen of 9 x 8
+  gif.screen_width = 9;
+  const std::string gif_placed = gif_file(gif);
+  const std::string grey = png_file(png_header(8, 8, 8, 0),
+                                    png_chunk("IDAT", png_data(std::vector<std::string>(8, std::string(8, 'g')))));
+  struct Case {
+    const char* name;
+    const std::string& bytes;
+    uint64_t pixels, memory;  // the limits that it just reaches
+  } cases[] = {
+      // Row, the predictor's two rows, the alpha plane, libpng's two rows.
+      {"rgba.png", rgba, 64, 32 + 64 + 64 + 2 * (64 + 128)},
+      // The whole picture, the predictor's two rows, libpng's two rows.
+      {"interlaced.png", interlaced, 16, 48 + 24 + 2 * (32 + 128)},
+      // The image and the screen it is placed on.
+      {"placed.gif", gif_placed, 72, 64 + 72},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string path = scratch_picture(c.name, c.bytes), errors;
+    for (int over = 0; over < 2; ++over) {
+      RunHost host;
+      host.diagnostics_capture = &errors;
+      host.max_decoded_pixels = c.pixels - (over == 1);
+      host.max_decoded_bytes = c.memory;
+      EXPECT_EQ(compile("<image 1 " + path + ">", "doc", true, host).console,
+                over ? stop_text(1, 81, msg_image_damaged) : success_text());
+      host.max_decoded_pixels = c.pixels;
+      host.max_decoded_bytes = c.memory - (over == 1);
+      EXPECT_EQ(compile("<image 1 " + path + ">", "doc", true, host).console,
+                over ? stop_text(1, 81, msg_image_damaged) : success_text());
+    }
+  }
+  RunHost tiny;
+  tiny.max_decoded_pixels = 1;
+  for (const std::string* copied : {&grey, &gif_plain})
+    EXPECT_EQ(compile("<image 1 " + scratch_picture("copied", *copied) + ">", "doc", true, tiny)
+                  .console,
+              success_text());
+}
+
+// Indices beyond the palette as greys, and colour keys on small indices, as
+// mupdf, poppler and Ghostscript draw them: each pixel a square of 10
+// points, whose centre is compared with what Pillow shows.
+TEST(CraftedPictures, DrawnAsPillowShowsThem) {
+  if (!have("mutool") || !have("pdftoppm") || !have("gs")) GTEST_SKIP() << "a renderer is missing";
+  std::vector<CraftedPicture> all = crafted_pictures(sample_jpeg());
+  auto bytes_of = [&](const std::string& name) {
+    for (const CraftedPicture& c : all)
+      if (c.name == name) return c.bytes;
+    return std::string();
+  };
+  const char *red = "FF0000", *green = "00FF00", *blue = "0000FF", *white = "FFFFFF";
+  struct Case {
+    const char* name;
+    std::vector<const char*> colours;  // left to right, the transparent ones white
+  } cases[] = {
+      {"palette-beyond.png", {red, green, blue, "030303", "C8C8C8"}},
+      {"palette-beyond-interlaced.png", {red, green, blue, "030303", "C8C8C8"}},
+      {"palette4-beyond.png", {red, green, blue, "030303", "0F0F0F"}},
+      {"palette2-key2.png", {red, green, white, white}},
+      {"palette2-key0.png", {white, green, blue, white}},
+      {"palette4-key1.png", {red, white, blue, white}},
+      {"palette1-key1.png", {red, white, red, white}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const int width = static_cast<int>(c.colours.size());
+    std::string size = std::to_string(width * 10) + " 10";
+    CompileResult result = compile("<paper " + size + " image 1 " +
+                                   scratch_picture(c.name, bytes_of(c.name)) + "><pict+ 1 0 0 " +
+                                   size + ">");
+    ASSERT_EQ(result.console, success_text());
+    const std::string drawn = scratch_path("drawn.ppm"), pdf = "'" + result.path + "'";
+    for (const std::string& command :
+         {"mutool draw -q -r 72 -o " + drawn + " " + pdf,
+          "pdftoppm -r 72 -singlefile " + pdf + " " + drawn.substr(0, drawn.size() - 4),
+          "gs -q -dNOPAUSE -dBATCH -sDEVICE=ppmraw -r72 -sOutputFile=" + drawn + " " + pdf}) {
+      SCOPED_TRACE(command);
+      std::string out;
+      ASSERT_EQ(run_shell(command, &out), 0) << out;
+      std::string ppm = read_file(drawn);
+      for (size_t comment; (comment = ppm.find("\n#")) < 20;)  // Ghostscript's
+        ppm.erase(comment, ppm.find('\n', comment + 1) - comment);
+      int w = 0, h = 0, max = 0, used = 0;
+      ASSERT_EQ(std::sscanf(ppm.c_str(), "P6 %d %d %d%n", &w, &h, &max, &used), 3);
+      ASSERT_EQ(w, width * 10);
+      for (int x = 0; x < width; ++x) {
+        const unsigned char* pixel =
+            reinterpret_cast<const unsigned char*>(ppm.data()) + used + 1 + 3 * (5 * w + 10 * x + 5);
+        int expected = static_cast<int>(std::strtol(c.colours[x], nullptr, 16));
+        for (int k = 0; k < 3; ++k)
+          EXPECT_NEAR(pixel[k], (expected >> (16 - 8 * k)) & 0xFF, 2) << "pixel " << x;
+      }
+    }
+  }
+}
+
+// A decoded picture whose streams outgrow the output buffer goes through
+// zlib's streaming path: every byte must come out, the pixels unchanged.
+// Noise, 290 rows of 1 + 150 x 3 bytes: the last 65254 bytes, compressed
+// at the end, fill the output more than once.
+TEST(CraftedPictures, DecodedStreamLongerThanOneBuffer) {
+  const int width = 150, height = 290;
+  std::vector<std::string> rows;
+  std::string colours, alpha;
+  uint32_t noise = 12345;
+  for (int y = 0; y < height; ++y) {
+    std::string row;
+    for (int x = 0; x < width * 4; ++x) {
+      noise = noise * 1103515245 + 12345;
+      row += static_cast<char>(noise >> 23);
+      (x % 4 == 3 ? alpha : colours) += row.back();
+    }
+    rows.push_back(row);
+  }
+  std::string path = scratch_picture(
+      "noise.png", png_file(png_header(width, height, 8, 6), png_chunk("IDAT", png_data(rows, 1))));
+  CompileResult result = compile("<image 1 " + path + ">");
+  ASSERT_EQ(result.console, success_text());
+  auto inflated = [&](int object, size_t size) {
+    std::string stream = stream_of(result.pdf, object), out(size + 1, '\0');
+    uLongf got = out.size();
+    EXPECT_EQ(uncompress(reinterpret_cast<Bytef*>(&out[0]), &got,
+                         reinterpret_cast<const Bytef*>(stream.data()), stream.size() - 2),
+              Z_OK);
+    out.resize(got);
+    return out;
+  };
+  // The colour rows, each after its Up predictor byte: undone, the pixels.
+  std::string predicted = inflated(24, height * (1 + width * 3)), undone;
+  ASSERT_EQ(predicted.size(), static_cast<size_t>(height * (1 + width * 3)));
+  for (int y = 0; y < height; ++y)
+    for (int i = 0; i < width * 3; ++i)
+      undone += static_cast<char>(predicted[y * (1 + width * 3) + 1 + i] +
+                                  (y > 0 ? undone[(y - 1) * width * 3 + i] : 0));
+  EXPECT_TRUE(undone == colours);
+  EXPECT_TRUE(inflated(26, alpha.size()) == alpha);
+}
+
+// A picture from a pipe is read through (as jpg+ reads one): the same PDF as
+// from the file. A read error says so, with the system's reason.
+TEST(CraftedPictures, PipesAndReadErrors) {
+  for (const char* name : {"palette-beyond.png", "palette2-key2.png", "table-codes.gif"}) {
+    SCOPED_TRACE(name);
+    std::string bytes;
+    for (const CraftedPicture& c : crafted_pictures(sample_jpeg()))
+      if (c.name == name) bytes = c.bytes;
+    std::string file = scratch_picture("piped", bytes), out;
+    write_file(scratch_path("from-pipe.txt"), "<image 1 /dev/stdin><pict+ 1 0 0 0 0>");
+    write_file(scratch_path("from-file.txt"), "<image 1 piped><pict+ 1 0 0 0 0>");
+    std::string binary = std::string("'") + KESTRIN_BINARY + "'";
+    ASSERT_EQ(run_shell("cd '" + scratch_dir() + "' && cat piped | " + binary +
+                            " from-pipe.txt pipe.pdf && " + binary + " from-file.txt file.pdf",
+                        &out),
+              0)
+        << out;
+    EXPECT_TRUE(read_file(scratch_path("pipe.pdf")) == read_file(scratch_path("file.pdf")));
+  }
+  // By the binary: the WebAssembly build's file system has no /proc/self.
+  write_file(scratch_path("mem.txt"), "<image 1 /proc/self/mem>");
+  ProcessResult mem = run_binary({"mem.txt", "mem.pdf"});
+  EXPECT_EQ(mem.out, stop_text(1, 74, msg_cant_read_external));
+  EXPECT_EQ(mem.err,
+            "kestrin: /proc/self/mem: Input/output error\nmem.txt:1:10: error: can't read external file\n");
+}
+
+// The arithmetic-coding warning for every arithmetic frame header, the
+// hierarchical ones (SOF13 to SOF15) too, from jpg's scan and from jpg+'s;
+// none for a frame header after the first scan.
+TEST(CraftedPictures, ArithmeticFrames) {
+  const std::string soi("\xFF\xD8", 2), scan("\xFF\xDA\0\x02", 4), dhp("\xFF\xDE\0\x07xxxxx", 9);
+  for (int marker = 0xC0; marker <= 0xCF; ++marker) {
+    if (marker == 0xC4 || marker == 0xC8 || marker == 0xCC) continue;
+    const bool arithmetic = marker >= 0xC9;
+    const std::string frame = std::string("\xFF", 1) + static_cast<char>(marker) +
+                              std::string("\0\x0B\x08\0\x08\0\x08\x01\x01\x11\0", 11);
+    for (const std::string& before : {soi, soi + dhp, soi + scan}) {
+      std::string path = scratch_picture("frame.jpg", before + frame + "\xFF\xD9");
+      for (const char* command : {"jpg 1 8 8 ", "jpg+ 1 "}) {
+        SCOPED_TRACE(std::string(command) + std::to_string(marker) + " after " + std::to_string(before.size()));
+        std::string warnings;
+        RunHost host;
+        host.diagnostics_capture = &warnings;
+        EXPECT_EQ(compile(std::string("<") + command + path + ">", "doc", false, host).console, success_text());
+        bool warned = warnings.find("is an arithmetic-coded JPEG") != std::string::npos;
+        EXPECT_EQ(warned, arithmetic && before != soi + scan) << warnings;
+      }
+    }
+  }
+}
+
+// The GIF stop's text, as the users have always seen it.
+TEST(CraftedPictures, GifMessageText) {
+  std::string path = scratch_picture("bad.gif", "GIX89a");
+  EXPECT_EQ(compile("<gif 1 2 2 " + path + ">").console,
+            "\nerror in line 1 (51)  gif file not found or unsupported format (only 256 colors!)\n");
+}
+
+// Every crafted picture that fits libFuzzer's inputs seeds the image target
+// as tests/fuzz/corpus/image/crafted-NAME; KESTRIN_WRITE_SEEDS=1 writes them.
+TEST(CraftedPictures, SeedTheImageFuzzer) {
+  const bool write = std::getenv("KESTRIN_WRITE_SEEDS") != nullptr;
+  for (const CraftedPicture& c : crafted_pictures(sample_jpeg())) {
+    if (c.bytes.size() > 8192) continue;
+    std::string seed = std::string(KESTRIN_FUZZ_DIR) + "/corpus/image/crafted-" + c.name;
+    if (write) write_file(seed, c.bytes);
+    EXPECT_TRUE(read_file(seed) == c.bytes) << seed << " differs: make it with KESTRIN_WRITE_SEEDS=1";
+  }
+}
