@@ -62,6 +62,8 @@ int16_t liberation_face(FontState& state, int number) {
   std::string path = std::string(run.host.fallback_font_folder) + "/" + liberation_file[number - 1];
   if (access(path.c_str(), R_OK) != 0) {
     slot = -1;
+    if (std::vector<std::string>* absent = run.host.fallback_faces_absent)
+      absent->push_back(liberation_file[number - 1]);
     return -1;
   }
   auto font = load_font_file(path, path);

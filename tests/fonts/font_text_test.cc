@@ -210,13 +210,18 @@ TEST(FontText, StopListsEveryMissingCharacter) {
   // A <fallback> font supplies them.
   result = compile("<encoding utf8><font 15 " + ipa + "><fallback 15>ok ł\n中 and 文\n");
   EXPECT_EQ(result.console, success_text());
-  // Without the Liberation faces, the stop says which package has them.
+  // Without the Liberation faces, the stop says which package has them, and
+  // the host hears which files were lacking.
   RunHost no_liberation;
+  std::vector<std::string> absent;
   no_liberation.diagnostics_capture = &diagnostics;
   no_liberation.fallback_font_folder = "/nonexistent";
-  result = compile("<encoding utf8>ł", "doc", true, no_liberation);
+  no_liberation.fallback_faces_absent = &absent;
+  result = compile("<encoding utf8>ł [/F12 12 Tf]ł ę", "doc", true, no_liberation);
   EXPECT_EQ(result.console, stop_text(1, 84, msg_not_in_winansi));
   EXPECT_NE(diagnostics.find("fonts-liberation2"), std::string::npos) << diagnostics;
+  EXPECT_EQ(absent, (std::vector<std::string>{"LiberationMono-Regular.ttf",
+                                              "LiberationSerif-Italic.ttf"}));
 }
 
 // In a registered font, a character no font has is a warning naming it

@@ -73,10 +73,11 @@ const encoder = new TextEncoder();
 const decoder = new TextDecoder();
 
 // Runs `argv` (argv[0] is the program name). With `capture`, the console text
-// and standard error are returned instead of written. Throws a KestrinError
-// when the program traps.
+// and standard error are returned instead of written. `facesAbsent` names the
+// Liberation files the run looked for and lacked. Throws a KestrinError when
+// the program traps.
 export function runKestrin(module, argv, capture) {
-  let status, console = '', diagnostics = '';
+  let status, console = '', diagnostics = '', facesAbsent = [];
   try {
     const pointers = argv.map((arg) => {
       const bytes = encoder.encode(arg);
@@ -94,10 +95,12 @@ export function runKestrin(module, argv, capture) {
       console = text(module._kestrin_console(), module._kestrin_console_size());
       diagnostics = text(module._kestrin_diagnostics(), module._kestrin_diagnostics_size());
     }
+    facesAbsent = text(module._kestrin_faces_absent(), module._kestrin_faces_absent_size()).split('\n');
+    facesAbsent.pop();
     pointers.forEach((pointer) => module._free(pointer));
     module._free(array);
   } catch (error) {
     throw trapped(module, error);
   }
-  return { status, console, diagnostics };
+  return { status, console, diagnostics, facesAbsent };
 }

@@ -2,8 +2,15 @@
 export type Bytes = Uint8Array | ArrayBuffer | ArrayBufferView;
 
 export interface CompileOptions {
-  /** Files the document names (pictures, sounds), by the names it uses. */
+  /** Files the document names (pictures, sounds, fonts), by the names it uses. */
   files?: Record<string, Bytes | string> | Map<string, Bytes | string>;
+  /**
+   * The Liberation faces that draw, under `<encoding utf8>`, what the standard
+   * fonts lack, by their file names in Debian's fonts-liberation2
+   * ("LiberationSans-Regular.ttf"); a run that needs one it is not given
+   * names it in `missingLiberationFonts`.
+   */
+  liberationFonts?: Record<string, Bytes> | Map<string, Bytes>;
   /** Compresses the page contents (the command line's -z). */
   compress?: boolean;
   /** false: no warnings (-w); "error": warnings stop the run (--warnings-as-errors). */
@@ -49,6 +56,12 @@ export interface CompileResult {
   warnings: Warning[];
   /** The error that ended the run, or null after "no errors". */
   stop: Stop | null;
+  /**
+   * The Liberation faces the run needed and was not given, by file name:
+   * without them it stopped (84) or drew those characters from a `<fallback>`
+   * font; give them in `liberationFonts` and compile again.
+   */
+  missingLiberationFonts: string[];
 }
 
 /**

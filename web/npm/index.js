@@ -93,7 +93,19 @@ export async function init(options = {}) {
   await loadKestrin(options.wasm);
 }
 
+// Where the program reads the Liberation faces that draw what the standard
+// fonts lack, as Debian's fonts-liberation2 installs them natively.
+const liberationFolder = '/usr/share/fonts/truetype/liberation2';
+
+function entriesOf(files) {
+  return files instanceof Map ? [...files] : Object.entries(files ?? {});
+}
+
 export async function compile(source, options = {}) {
+  const liberation = entriesOf(options.liberationFonts).map(([name, data]) => {
+    if (name.includes('/')) throw new TypeError(`kestrin: liberationFonts are named by file name alone: ${name}`);
+    return [`${liberationFolder}/${name}`, data];
+  });
   const module = await loadKestrin(options.wasm);
   const { FS } = module;
   const dir = `/run-${++runs}`;
@@ -104,8 +116,7 @@ export async function compile(source, options = {}) {
   let instanceFailed = false;
   try {
     FS.chdir(dir);
-    const files = options.files instanceof Map ? [...options.files] : Object.entries(options.files ?? {});
-    for (const [path, data] of files) {
+    for (const [path, data] of [...entriesOf(options.files), ...liberation]) {
       makeTree(FS, path);
       FS.writeFile(path, bytesOf(data));
       if (path.startsWith('/')) created.push(path);
@@ -132,6 +143,7 @@ export async function compile(source, options = {}) {
       diagnostics: run.diagnostics,
       warnings: parseWarnings(run.diagnostics),
       stop: parseStop(run.console, run.diagnostics),
+      missingLiberationFonts: run.facesAbsent,
     };
   } finally {
     if (!instanceFailed) {

@@ -1,7 +1,7 @@
 // Builds the playground into one folder of static files:
 //   node web/playground/build.mjs OUT_DIR
-// The page, its bundle, pdf.js's worker, fonts and decoders, kestrin.wasm
-// and the examples with the files they name.
+// The page, its bundle, pdf.js's worker, fonts and decoders, kestrin.wasm,
+// the fonts it offers and the examples with the files they name.
 import * as esbuild from 'esbuild';
 import fs from 'node:fs';
 import path from 'node:path';
@@ -48,6 +48,21 @@ const nimbus = {
 };
 for (const [name, font] of Object.entries(nimbus)) fs.copyFileSync(path.join(urw, font), path.join(out, 'standard_fonts', name));
 fs.copyFileSync('/usr/share/doc/fonts-urw-base35/copyright', path.join(out, 'standard_fonts/LICENSE_URW'));
+// The fonts the playground offers, DejaVu Sans and DejaVu Sans Mono, and the
+// Liberation faces that draw what the standard fonts lack under
+// <encoding utf8>, from Debian's packages; the page fetches each only when a
+// document needs it.
+const fontFolders = {
+  'fonts-dejavu-core': ['/usr/share/fonts/truetype/dejavu', ['DejaVuSans.ttf', 'DejaVuSansMono.ttf']],
+  'fonts-liberation2': ['/usr/share/fonts/truetype/liberation2', null],
+};
+fs.mkdirSync(path.join(out, 'fonts'));
+for (const [debian, [folder, names]] of Object.entries(fontFolders)) {
+  if (!fs.existsSync(folder)) throw new Error(`the fonts of ${debian} are missing: apt-get install ${debian}`);
+  for (const name of names ?? fs.readdirSync(folder).filter((name) => name.endsWith('.ttf')))
+    fs.copyFileSync(path.join(folder, name), path.join(out, 'fonts', name));
+  fs.copyFileSync(`/usr/share/doc/${debian}/copyright`, path.join(out, 'fonts', `LICENSE-${debian}`));
+}
 // Of pdf.js's decoders only the colour management one: kestrin writes no
 // JBIG2 or JPEG 2000 pictures and no scripts.
 fs.cpSync(path.join(pdfjs, 'wasm'), path.join(out, 'pdfjs-wasm'), {

@@ -1,6 +1,7 @@
 // The playground: an editor with kestrin's highlighting, a live preview of
 // every page, stops and warnings at their lines, the files a document names
-// added by dropping or picking them, the examples, and the PDF to download.
+// (pictures, sounds, fonts) added by dropping or picking them, the fonts it
+// offers, the examples, and the PDF to download.
 import { EditorView, basicSetup } from 'codemirror';
 import { HighlightStyle, syntaxHighlighting } from '@codemirror/language';
 import { setDiagnostics, lintGutter, forEachDiagnostic } from '@codemirror/lint';
@@ -16,6 +17,7 @@ const worker = new pdfjs.PDFWorker(); // one worker for every preview
 
 const $ = (id) => document.getElementById(id);
 const files = new Map(); // name -> bytes
+const liberation = new Map(); // Liberation file name -> bytes, as runs came to need them
 let lastPdf = new Uint8Array(0);
 let running = false;
 let dirty = false;
@@ -48,6 +50,45 @@ const editor = new EditorView({
     }),
   ],
 });
+
+// The fonts the playground offers, fetched when chosen or when a document
+// names one: under their file names, and where Debian installs them, so that
+// documents written for a machine (the Arabic example) find them too.
+const offeredFonts = ['DejaVuSans.ttf', 'DejaVuSansMono.ttf'];
+const dejavuFolder = '/usr/share/fonts/truetype/dejavu';
+const fetched = new Map(); // font file name -> its bytes, or null when it could not be had
+
+function fetchFont(name) {
+  if (!fetched.has(name)) {
+    const loading = fetch(new URL(`fonts/${name}`, base))
+      .then(async (response) => (response.ok ? new Uint8Array(await response.arrayBuffer()) : null))
+      .catch(() => null);
+    fetched.set(name, loading);
+  }
+  return fetched.get(name);
+}
+
+async function loadOfferedFont(name) {
+  const bytes = await fetchFont(name);
+  if (!bytes || files.has(name)) return;
+  files.set(name, bytes);
+  files.set(`${dejavuFolder}/${name}`, bytes);
+  showFiles();
+}
+
+// Compiles the editor's text; a run that needed Liberation faces the page has
+// not loaded yet fetches them and runs again, so only documents that draw
+// such characters load them.
+async function compileDocument() {
+  const text = editor.state.doc.toString();
+  for (const name of offeredFonts) if (!files.has(name) && text.includes(name)) await loadOfferedFont(name);
+  const options = { files, liberationFonts: liberation, compress: $('compress').checked, name: 'document.txt' };
+  const result = await compile(text, options);
+  const wanted = result.missingLiberationFonts.filter((name) => !liberation.has(name));
+  const loaded = await Promise.all(wanted.map(fetchFont));
+  wanted.forEach((name, i) => loaded[i] && liberation.set(name, loaded[i]));
+  return loaded.some(Boolean) ? compile(text, options) : result;
+}
 
 function schedule() {
   if (!changedAt) changedAt = performance.now();
@@ -125,11 +166,7 @@ async function refresh() {
     do {
       dirty = false;
       const started = performance.now();
-      const result = await compile(editor.state.doc.toString(), {
-        files,
-        compress: $('compress').checked,
-        name: 'document.txt',
-      });
+      const result = await compileDocument();
       showDiagnostics(result);
       // After a stop the last good PDF stays in view, marked as out of date;
       // drawn now if typing went on while it was made.
@@ -168,7 +205,7 @@ async function addFiles(list) {
 
 function showFiles() {
   $('files').replaceChildren(
-    ...[...files.keys()].sort().map((name) => {
+    ...[...files.keys()].filter((name) => !name.startsWith('/')).sort().map((name) => {
       const item = document.createElement('li');
       item.textContent = name;
       return item;
@@ -199,6 +236,27 @@ $('download').addEventListener('click', () => {
   setTimeout(() => URL.revokeObjectURL(link.href), 1000);
 });
 $('picker').addEventListener('change', (event) => addFiles(event.target.files));
+// A chosen font is registered at the document's start, under the first free
+// number, and set from the cursor on.
+$('fonts').addEventListener('change', async (event) => {
+  const name = event.target.value;
+  event.target.value = '';
+  if (!name) return;
+  await loadOfferedFont(name);
+  const text = editor.state.doc.toString();
+  const used = new Set([...text.matchAll(/<font\s+(\d+)/g)].map((match) => Number(match[1])));
+  let number = 15;
+  while (used.has(number) && number < 99) ++number;
+  const cursor = editor.state.selection.main.head;
+  const registration = `<font ${number} ${name}>`;
+  const setting = `[/F${number} 12 Tf]`;
+  changedAt = performance.now();
+  editor.dispatch({
+    changes: [{ from: 0, insert: registration }, { from: cursor, insert: setting }],
+    selection: { anchor: cursor + registration.length + setting.length },
+  });
+  editor.focus();
+});
 $('compress').addEventListener('change', schedule);
 window.addEventListener('dragover', (event) => {
   event.preventDefault();
@@ -216,6 +274,7 @@ window.kestrinPlayground = {
   timings,
   phases,
   lastPdf: () => lastPdf,
+  liberationFonts: () => [...liberation.keys()],
   text: () => editor.state.doc.toString(),
   diagnostics: () => {
     const marks = [];

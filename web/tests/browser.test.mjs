@@ -1,6 +1,6 @@
 // The built playground in headless Chromium (Debian's, no download): it
 // loads cleanly, follows typing, marks a stop at its line, uses a dropped
-// picture and downloads the native program's bytes.
+// picture, draws fonts and downloads the native program's bytes.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
@@ -249,6 +249,28 @@ test('pictures with colour keys and short palettes look as in the other readers'
     }, colours.length);
     assert.deepEqual(drawn, colours, name);
   }
+  assert.deepEqual(errors, []);
+});
+
+// Only a page that needs a Liberation face fetches it; a font chosen from the
+// menu is registered and set at the cursor.
+test('a Polish letter and a chosen font are fetched when needed and drawn', async () => {
+  const liberation = () => page.evaluate(() => window.kestrinPlayground.liberationFonts());
+  assert.deepEqual(await liberation(), []);
+  await type('<encoding utf8>[/F5 40 Tf]Zażółć gęślą');
+  assert.equal(await page.textContent('#status'), 'no errors');
+  assert.deepEqual(await liberation(), ['LiberationSans-Regular.ttf']);
+  assert.ok((await inkOfFirstPage()) > 0.002);
+  await type('<encoding utf8>');
+  const before = await page.evaluate(() => window.kestrinPlayground.timings.length);
+  await page.selectOption('#fonts', 'DejaVuSans.ttf');
+  await page.waitForFunction((n) => window.kestrinPlayground.timings.length > n, before);
+  await page.keyboard.type('Ξεσκεπάζω ψυχοφθόρα', { delay: 5 });
+  await settle();
+  assert.equal(await page.evaluate(() => window.kestrinPlayground.text()),
+    '<font 15 DejaVuSans.ttf><encoding utf8>[/F15 12 Tf]Ξεσκεπάζω ψυχοφθόρα');
+  assert.equal(await page.textContent('#status'), 'no errors');
+  assert.ok((await inkOfFirstPage()) > 0.0003);
   assert.deepEqual(errors, []);
 });
 

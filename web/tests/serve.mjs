@@ -9,6 +9,7 @@ const types = {
   '.html': 'text/html', '.js': 'text/javascript', '.mjs': 'text/javascript', '.css': 'text/css',
   '.json': 'application/json', '.wasm': 'application/wasm', '.txt': 'text/plain; charset=windows-1252',
   '.jpg': 'image/jpeg', '.gif': 'image/gif', '.pfb': 'application/octet-stream',
+  '.ttf': 'font/ttf',
 };
 
 export function serve(dir, port = 0) {

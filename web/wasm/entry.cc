@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <string>
+#include <vector>
 
 #include "driver.h"
 
@@ -14,6 +15,7 @@ namespace {
 
 std::string console_text;
 std::string diagnostics_text;
+std::string faces_absent_text;  // one file name a line
 
 }  // namespace
 
@@ -22,14 +24,20 @@ extern "C" {
 // One run of `kestrin argv[1] ... argv[argc-1]`; returns the exit status.
 // With `capture` set, the console text and standard error are kept for
 // kestrin_console and kestrin_diagnostics instead of being written out.
+// The Liberation faces the run looked for and lacked are kept for
+// kestrin_faces_absent, so that a page can fetch them and run again.
 EMSCRIPTEN_KEEPALIVE int kestrin_run(int argc, const char* const* argv, int capture) {
   console_text.clear();
   diagnostics_text.clear();
+  std::vector<std::string> absent;
   RunHost host;
   host.console_capture = capture ? &console_text : nullptr;
   host.diagnostics_capture = capture ? &diagnostics_text : nullptr;
+  host.fallback_faces_absent = &absent;
   int status = run_kestrin(argc, argv, host);
   std::fflush(nullptr);
+  faces_absent_text.clear();
+  for (const std::string& face : absent) faces_absent_text += face + "\n";
   return status;
 }
 
@@ -45,5 +53,7 @@ EMSCRIPTEN_KEEPALIVE const char* kestrin_console() { return console_text.data();
 EMSCRIPTEN_KEEPALIVE size_t kestrin_console_size() { return console_text.size(); }
 EMSCRIPTEN_KEEPALIVE const char* kestrin_diagnostics() { return diagnostics_text.data(); }
 EMSCRIPTEN_KEEPALIVE size_t kestrin_diagnostics_size() { return diagnostics_text.size(); }
+EMSCRIPTEN_KEEPALIVE const char* kestrin_faces_absent() { return faces_absent_text.data(); }
+EMSCRIPTEN_KEEPALIVE size_t kestrin_faces_absent_size() { return faces_absent_text.size(); }
 
 }  // extern "C"
