@@ -161,7 +161,9 @@ TEST(Documentation, BashCompletion) {
   for (const char* name : {"a.txt", "b.pdf", "c.png", "d.kst"}) write_file(dir + "/" + name, "");
   ASSERT_EQ(mkdir((dir + "/sub").c_str(), 0755), 0);
   const std::pair<const char*, const char*> cases[] = {
-      {"kestrin --w", "--warnings-as-errors "},
+      {"kestrin --w", "--warnings-as-errors --watch "},
+      {"kestrin --l", "--lsp --line-numbers "},
+      {"kestrin --lsp ", ""},
       {"kestrin --no-w", "--no-warnings "},
       {"kestrin --n", "--no-warnings --no-sync "},
       {"kestrin --c", "--compress --columns "},

@@ -61,16 +61,6 @@ std::string shown_glyphs(const std::string& content) {
   return ids + "]";
 }
 
-std::string hb_shape_glyphs(const std::string& font, const std::string& text) {
-  write_file(scratch_path("line.txt"), text);
-  std::string out;
-  run_shell("hb-shape --no-glyph-names --no-positions --no-clusters --text-file='" +
-                scratch_path("line.txt") + "' '" + font + "'",
-            &out);
-  while (!out.empty() && out.back() == '\n') out.pop_back();
-  return out;
-}
-
 // Dark pixels of the first page drawn in grey at 50 dpi.
 int dark_pixels(const std::string& pdf) {
   std::string out;

@@ -20,17 +20,6 @@ std::u32string utf32(const std::string& utf8) {
   return out;
 }
 
-// hb-shape's glyph ids for `text` in `font`, in its (visual) order.
-std::string hb_shape_glyphs(const std::string& font, const std::string& text) {
-  write_file(scratch_path("line.txt"), text);
-  std::string out;
-  run_shell("hb-shape --no-glyph-names --no-positions --no-clusters --text-file='" +
-                scratch_path("line.txt") + "' '" + font + "'",
-            &out);
-  while (!out.empty() && out.back() == '\n') out.pop_back();
-  return out;
-}
-
 std::string our_glyphs(const std::string& font, const std::string& text) {
   FontState state;
   state.fonts.push_back(load_font_file(font, font));

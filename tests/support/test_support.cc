@@ -238,3 +238,13 @@ std::string reader_show(const std::string& pdf_path, const std::string& path) {
   while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
   return out;
 }
+
+std::string hb_shape_glyphs(const std::string& font, const std::string& text) {
+  write_file(scratch_path("line.txt"), text);
+  std::string out;
+  run_shell("hb-shape --no-glyph-names --no-positions --no-clusters --text-file='" +
+                scratch_path("line.txt") + "' '" + font + "'",
+            &out);
+  while (!out.empty() && out.back() == '\n') out.pop_back();
+  return out;
+}

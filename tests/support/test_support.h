@@ -86,3 +86,6 @@ ProcessResult run_binary_in(const std::string& dir, const std::vector<std::strin
 // What mutool reports at `path` in the document (indices count from 1), as
 // in "trailer/Root/Outlines/First/Title".
 std::string reader_show(const std::string& pdf_path, const std::string& path);
+
+// HarfBuzz's own hb-shape: the glyph ids for `text` in `font`, in visual order.
+std::string hb_shape_glyphs(const std::string& font, const std::string& text);
