@@ -254,6 +254,18 @@ struct TextFont {
   double rise;    // Ts, points
 };
 
+// What the initial text state does to the page font when it starts from
+// none, kept so that each page need not read the same operators again: the
+// text it was read from, the fonts registered then, and the font and saved
+// fonts it left.
+struct InittextFont {
+  bool valid;
+  std::string text;
+  int32_t registered;
+  TextFont font;
+  std::vector<TextFont> saved;
+};
+
 struct RunState {
   // Driver.
   RunOptions options;                     // from the command line
@@ -400,6 +412,7 @@ struct RunState {
   FontState fonts;                     // registered fonts, glyphs shown, fallbacks
   bool group_closed;                   // a command read its group's ">" itself
   TextFont text_font;                  // the page's font, from the blocks and inittext
+  InittextFont inittext_font;          // what the initial text state last did to it
   std::vector<TextFont> text_font_saved;  // q pushes, Q pops
   std::u32string font_text;            // page text in an embedded font, not yet shown
   int32_t font_dictionary;             // the page fonts' dictionary with the new fonts, 0: none yet

@@ -142,37 +142,38 @@ void write_font(Font& font, bool compress) {
 
 std::vector<unsigned char> subset_font(Font& font) {
   std::vector<unsigned char> result;
-  hb_subset_input_t* input = hb_subset_input_create_or_fail();
+  hb_subset_input_t* input = FONT_CALL(hb_subset_input_create_or_fail)();
   if (!input) return result;
-  hb_set_t* glyphs = hb_subset_input_glyph_set(input);
-  hb_set_add(glyphs, 0);
+  hb_set_t* glyphs = FONT_CALL(hb_subset_input_glyph_set)(input);
+  FONT_CALL(hb_set_add)(glyphs, 0);
   for (uint32_t g = 0; g < font.used.size(); ++g)
-    if (font.used[g]) hb_set_add(glyphs, g);
-  hb_subset_input_set_flags(input, HB_SUBSET_FLAGS_RETAIN_GIDS);
-  hb_set_t* drop = hb_subset_input_set(input, HB_SUBSET_SETS_DROP_TABLE_TAG);
+    if (font.used[g]) FONT_CALL(hb_set_add)(glyphs, g);
+  FONT_CALL(hb_subset_input_set_flags)(input, HB_SUBSET_FLAGS_RETAIN_GIDS);
+  hb_set_t* drop = FONT_CALL(hb_subset_input_set)(input, HB_SUBSET_SETS_DROP_TABLE_TAG);
   hb_tag_t tags[64];
   for (unsigned start = 0;;) {
     unsigned count = 64;
-    hb_face_get_table_tags(font.face->face, start, &count, tags);
+    FONT_CALL(hb_face_get_table_tags)(font.face->face, start, &count, tags);
     for (unsigned i = 0; i < count; ++i)
-      if (!kept_table(tags[i], font.facts.cff)) hb_set_add(drop, tags[i]);
+      if (!kept_table(tags[i], font.facts.cff)) FONT_CALL(hb_set_add)(drop, tags[i]);
     if (count < 64) break;
     start += count;
   }
   {  // the cmap keeps the characters shown
-    hb_set_t* unicodes = hb_subset_input_unicode_set(input);
+    hb_set_t* unicodes = FONT_CALL(hb_subset_input_unicode_set)(input);
     for (uint32_t g = 0; g < font.text.size(); ++g)
-      if (font.text[g] != 0 && !(font.text[g] & text_pool_flag)) hb_set_add(unicodes, font.text[g] - 1);
+      if (font.text[g] != 0 && !(font.text[g] & text_pool_flag))
+        FONT_CALL(hb_set_add)(unicodes, font.text[g] - 1);
   }
-  hb_face_t* subset = hb_subset_or_fail(font.face->face, input);
-  hb_subset_input_destroy(input);
+  hb_face_t* subset = FONT_CALL(hb_subset_or_fail)(font.face->face, input);
+  FONT_CALL(hb_subset_input_destroy)(input);
   if (!subset) return result;
-  hb_blob_t* blob = hb_face_reference_blob(subset);
+  hb_blob_t* blob = FONT_CALL(hb_face_reference_blob)(subset);
   unsigned length = 0;
-  const char* data = hb_blob_get_data(blob, &length);
+  const char* data = FONT_CALL(hb_blob_get_data)(blob, &length);
   result.assign(data, data + length);
-  hb_blob_destroy(blob);
-  hb_face_destroy(subset);
+  FONT_CALL(hb_blob_destroy)(blob);
+  FONT_CALL(hb_face_destroy)(subset);
   return result;
 }
 

@@ -4,15 +4,17 @@
 #include <hb.h>
 
 #include "fonts.h"
+#include "libraries.h"
 
 struct LoadedFace {
   hb_blob_t* blob = nullptr;  // over Font::data, which never moves
   hb_face_t* face = nullptr;
   hb_font_t* font = nullptr;  // scaled to units per em
   ~LoadedFace() {
-    hb_font_destroy(font);
-    hb_face_destroy(face);
-    hb_blob_destroy(blob);
+    if (!blob) return;  // HarfBuzz could not be loaded: nothing was made
+    FONT_CALL(hb_font_destroy)(font);
+    FONT_CALL(hb_face_destroy)(face);
+    FONT_CALL(hb_blob_destroy)(blob);
   }
 };
 

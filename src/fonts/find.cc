@@ -20,6 +20,8 @@
 #endif
 #if KESTRIN_FONTCONFIG
 #include <fontconfig/fontconfig.h>
+
+#include "libraries.h"
 #endif
 
 namespace {
@@ -81,11 +83,11 @@ std::string find_font_by_name(const std::string& name, std::string* reason) {
   // exit, with fontconfig's own caches.
   static FcConfig* config = nullptr;
   if (!config) {
-    config = FcInitLoadConfigAndFonts();
+    config = FONT_CALL(FcInitLoadConfigAndFonts)();
     if (config)
       std::atexit([] {
-        FcConfigDestroy(config);
-        FcFini();
+        FONT_CALL(FcConfigDestroy)(config);
+        FONT_CALL(FcFini)();
       });
   }
   if (!config) {
@@ -94,36 +96,38 @@ std::string find_font_by_name(const std::string& name, std::string* reason) {
   }
   // A face whose full name or family is the name given, in one of its
   // styles when the name says one ("DejaVu Sans:bold"); never a stand-in.
-  FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>(name.c_str()));
+  FcPattern* pattern = FONT_CALL(FcNameParse)(reinterpret_cast<const FcChar8*>(name.c_str()));
   if (!pattern) {
     *reason = "\"" + name + "\" is not a font name fontconfig reads";
     return "";
   }
   FcChar8* wanted_family = nullptr;
   std::string family;
-  if (FcPatternGetString(pattern, FC_FAMILY, 0, &wanted_family) == FcResultMatch)
+  if (FONT_CALL(FcPatternGetString)(pattern, FC_FAMILY, 0, &wanted_family) == FcResultMatch)
     family = reinterpret_cast<const char*>(wanted_family);
-  FcConfigSubstitute(config, pattern, FcMatchPattern);
-  FcDefaultSubstitute(pattern);
+  FONT_CALL(FcConfigSubstitute)(config, pattern, FcMatchPattern);
+  FONT_CALL(FcDefaultSubstitute)(pattern);
   std::string path;
   FcResult result;
-  FcFontSet* candidates = FcFontSort(config, pattern, FcFalse, nullptr, &result);
+  FcFontSet* candidates = FONT_CALL(FcFontSort)(config, pattern, FcFalse, nullptr, &result);
   for (int i = 0; candidates && i < candidates->nfont && path.empty(); ++i) {
     FcPattern* font = candidates->fonts[i];
     bool same = false;
     FcChar8* value = nullptr;
-    for (int k = 0; FcPatternGetString(font, FC_FAMILY, k, &value) == FcResultMatch; ++k)
+    for (int k = 0; FONT_CALL(FcPatternGetString)(font, FC_FAMILY, k, &value) == FcResultMatch; ++k)
       if (folded(reinterpret_cast<const char*>(value)) == folded(family)) same = true;
-    for (int k = 0; FcPatternGetString(font, FC_FULLNAME, k, &value) == FcResultMatch; ++k)
+    for (int k = 0; FONT_CALL(FcPatternGetString)(font, FC_FULLNAME, k, &value) == FcResultMatch;
+         ++k)
       if (folded(reinterpret_cast<const char*>(value)) == folded(name)) same = true;
     FcChar8* file = nullptr;
     int index = 0;
-    FcPatternGetInteger(font, FC_INDEX, 0, &index);
-    if (same && index == 0 && FcPatternGetString(font, FC_FILE, 0, &file) == FcResultMatch)
+    FONT_CALL(FcPatternGetInteger)(font, FC_INDEX, 0, &index);
+    if (same && index == 0 &&
+        FONT_CALL(FcPatternGetString)(font, FC_FILE, 0, &file) == FcResultMatch)
       path = reinterpret_cast<const char*>(file);
   }
-  if (candidates) FcFontSetDestroy(candidates);
-  FcPatternDestroy(pattern);
+  if (candidates) FONT_CALL(FcFontSetDestroy)(candidates);
+  FONT_CALL(FcPatternDestroy)(pattern);
   if (path.empty()) *reason = "fontconfig knows no font named \"" + name + "\"";
   return path;
 #else

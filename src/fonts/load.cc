@@ -37,12 +37,12 @@ hb_font_t* Font::face_font() const { return face->font; }
 void attach_face(Font& font, unsigned index) {
   font.face = std::make_unique<LoadedFace>();
   LoadedFace& face = *font.face;
-  face.blob = hb_blob_create(reinterpret_cast<const char*>(font.data.data()),
-                             static_cast<unsigned>(font.data.size()), HB_MEMORY_MODE_READONLY,
-                             nullptr, nullptr);
-  face.face = hb_face_create(face.blob, index);
-  face.font = hb_font_create(face.face);
-  hb_font_set_scale(face.font, font.facts.units_per_em, font.facts.units_per_em);
+  face.blob = FONT_CALL(hb_blob_create)(reinterpret_cast<const char*>(font.data.data()),
+                                        static_cast<unsigned>(font.data.size()),
+                                        HB_MEMORY_MODE_READONLY, nullptr, nullptr);
+  face.face = FONT_CALL(hb_face_create)(face.blob, index);
+  face.font = FONT_CALL(hb_font_create)(face.face);
+  FONT_CALL(hb_font_set_scale)(face.font, font.facts.units_per_em, font.facts.units_per_em);
   font.width.assign(font.facts.glyph_count, -1);
   font.text.assign(font.facts.glyph_count, 0);
   font.used.assign(font.facts.glyph_count, 0);
@@ -79,7 +79,7 @@ std::unique_ptr<Font> load_font_file(const std::string& path, const std::string&
 
 int32_t measure_glyph(Font& font, uint32_t glyph) {
   if (glyph >= font.width.size()) return 0;
-  hb_position_t advance = hb_font_get_glyph_h_advance(font.face->font, glyph);
+  hb_position_t advance = FONT_CALL(hb_font_get_glyph_h_advance)(font.face->font, glyph);
   int32_t width = static_cast<int32_t>(std::lround(advance * 1000.0 / font.facts.units_per_em));
   font.width[glyph] = width < 0 ? 0 : width;
   return font.width[glyph];
@@ -87,7 +87,7 @@ int32_t measure_glyph(Font& font, uint32_t glyph) {
 
 uint32_t font_glyph(const Font& font, uint32_t code_point) {
   hb_codepoint_t glyph = 0;
-  if (!hb_font_get_nominal_glyph(font.face->font, code_point, &glyph)) return 0;
+  if (!FONT_CALL(hb_font_get_nominal_glyph)(font.face->font, code_point, &glyph)) return 0;
   return glyph < font.facts.glyph_count ? glyph : 0;
 }
 

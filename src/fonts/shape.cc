@@ -36,7 +36,9 @@ struct Scratch {
   std::vector<hb_script_t> scripts;
   std::vector<int16_t> fonts;
   std::vector<unsigned> clusters;
-  ~Scratch() { hb_buffer_destroy(buffer); }
+  ~Scratch() {
+    if (buffer) FONT_CALL(hb_buffer_destroy)(buffer);  // never loads HarfBuzz only to free nothing
+  }
 };
 Scratch scratch;
 
@@ -49,12 +51,12 @@ bool needs_bidi(char32_t c) {
          (c >= 0x1E800 && c <= 0x1EFFF);
 }
 
-hb_unicode_funcs_t* unicode() { return hb_unicode_funcs_get_default(); }
+hb_unicode_funcs_t* unicode() { return FONT_CALL(hb_unicode_funcs_get_default)(); }
 
 hb_script_t script_of(char32_t c) {
   if (c < 0x80)
     return (c | 0x20) >= 'a' && (c | 0x20) <= 'z' ? HB_SCRIPT_LATIN : HB_SCRIPT_COMMON;
-  return hb_unicode_script(unicode(), c);
+  return FONT_CALL(hb_unicode_script)(unicode(), c);
 }
 
 bool strong(hb_script_t s) {
@@ -72,7 +74,7 @@ hb_script_t script_class(hb_script_t s) {
 // Marks and format characters stay in the font of the character before them.
 bool follows_base(char32_t c) {
   if (c < 0x300) return false;
-  switch (hb_unicode_general_category(unicode(), c)) {
+  switch (FONT_CALL(hb_unicode_general_category)(unicode(), c)) {
     case HB_UNICODE_GENERAL_CATEGORY_NON_SPACING_MARK:
     case HB_UNICODE_GENERAL_CATEGORY_SPACING_MARK:
     case HB_UNICODE_GENERAL_CATEGORY_ENCLOSING_MARK:
@@ -107,17 +109,18 @@ void shape_piece(FontState& state, const char32_t* word, size_t length, size_t f
                  int16_t font_index, hb_script_t script, bool rtl, std::vector<PlacedGlyph>& out,
                  bool* y_offsets) {
   Font& font = *state.fonts[font_index];
-  if (!scratch.buffer) scratch.buffer = hb_buffer_create();
+  if (!scratch.buffer) scratch.buffer = FONT_CALL(hb_buffer_create)();
   hb_buffer_t* buffer = scratch.buffer;
-  hb_buffer_clear_contents(buffer);
-  hb_buffer_add_utf32(buffer, reinterpret_cast<const uint32_t*>(word), static_cast<int>(length),
-                      static_cast<unsigned>(from), static_cast<int>(to - from));
-  hb_buffer_set_direction(buffer, rtl ? HB_DIRECTION_RTL : HB_DIRECTION_LTR);
-  hb_buffer_set_script(buffer, script);
-  hb_shape(font.face->font, buffer, nullptr, 0);
+  FONT_CALL(hb_buffer_clear_contents)(buffer);
+  FONT_CALL(hb_buffer_add_utf32)(buffer, reinterpret_cast<const uint32_t*>(word),
+                                 static_cast<int>(length), static_cast<unsigned>(from),
+                                 static_cast<int>(to - from));
+  FONT_CALL(hb_buffer_set_direction)(buffer, rtl ? HB_DIRECTION_RTL : HB_DIRECTION_LTR);
+  FONT_CALL(hb_buffer_set_script)(buffer, script);
+  FONT_CALL(hb_shape)(font.face->font, buffer, nullptr, 0);
   unsigned count = 0;
-  hb_glyph_info_t* info = hb_buffer_get_glyph_infos(buffer, &count);
-  hb_glyph_position_t* position = hb_buffer_get_glyph_positions(buffer, &count);
+  hb_glyph_info_t* info = FONT_CALL(hb_buffer_get_glyph_infos)(buffer, &count);
+  hb_glyph_position_t* position = FONT_CALL(hb_buffer_get_glyph_positions)(buffer, &count);
   // Each cluster's text runs to the next cluster's start.
   std::vector<unsigned>& starts = scratch.clusters;
   starts.clear();
@@ -201,7 +204,8 @@ uint32_t shape_word(FontState& state, int16_t font, const char32_t* word, size_t
     int16_t chosen = -1;
     if (i > 0 && follows_base(word[i]) &&
         (font_glyph(*state.fonts[fonts[i - 1]], word[i]) != 0 ||
-         hb_unicode_general_category(unicode(), word[i]) == HB_UNICODE_GENERAL_CATEGORY_FORMAT))
+         FONT_CALL(hb_unicode_general_category)(unicode(), word[i]) ==
+             HB_UNICODE_GENERAL_CATEGORY_FORMAT))
       chosen = fonts[i - 1];
     if (chosen < 0) chosen = font_for_character(state, font, word[i]);
     if (chosen < 0) {
@@ -346,11 +350,11 @@ void lay_out_text(FontState& state, int16_t font, const char32_t* text, size_t l
     scratch.types.resize(length);
     scratch.brackets.resize(length);
     levels.resize(length);
-    fribidi_get_bidi_types(chars, n, scratch.types.data());
-    fribidi_get_bracket_types(chars, n, scratch.types.data(), scratch.brackets.data());
+    FONT_CALL(fribidi_get_bidi_types)(chars, n, scratch.types.data());
+    FONT_CALL(fribidi_get_bracket_types)(chars, n, scratch.types.data(), scratch.brackets.data());
     FriBidiParType direction = FRIBIDI_PAR_ON;
-    if (!fribidi_get_par_embedding_levels_ex(scratch.types.data(), scratch.brackets.data(), n,
-                                             &direction, levels.data()))
+    if (!FONT_CALL(fribidi_get_par_embedding_levels_ex)(
+            scratch.types.data(), scratch.brackets.data(), n, &direction, levels.data()))
       std::fill(levels.begin(), levels.end(), 0);
     out->right_to_left = direction == FRIBIDI_PAR_RTL;
   }

@@ -273,9 +273,26 @@ void text_font_begin_page() {
 }
 
 void text_font_after_inittext() {
-  const unsigned char* text = run.inittext_buffer;
-  lex_content_operators(text, std::strlen(reinterpret_cast<const char*>(text)),
+  const char* text = reinterpret_cast<const char*>(run.inittext_buffer);
+  size_t length = std::strlen(text);
+  const TextFont& now = run.text_font;
+  bool from_none = now.font == 0 && now.size == 0 && !std::signbit(now.size) && now.rise == 0 &&
+                   !std::signbit(now.rise) && run.text_font_saved.empty();
+  InittextFont& memo = run.inittext_font;
+  if (from_none && memo.valid && memo.registered == run.fonts.registered &&
+      memo.text.compare(0, std::string::npos, text, length) == 0) {
+    run.text_font = memo.font;
+    run.text_font_saved = memo.saved;
+    return;
+  }
+  lex_content_operators(reinterpret_cast<const unsigned char*>(text), length,
                         follow_inittext_operator, nullptr);
+  if (!from_none) return;
+  memo.valid = true;
+  memo.text.assign(text, length);
+  memo.registered = run.fonts.registered;
+  memo.font = run.text_font;
+  memo.saved = run.text_font_saved;
 }
 
 bool in_embedded_font() { return current_font_index() >= 0; }
