@@ -68,7 +68,14 @@ long peak_kilobytes(const std::string& input, const std::string& output) {
 // written after the last page, so memory does not grow with the pages.
 TEST(Running, PageOfPagesOnOneThreeAndFiveThousandPages) {
   if (!have("pdftotext")) GTEST_SKIP() << "pdftotext not installed";
-  long peak_of_one = 0;
+  // The reference is as many pages without a foot: the fixed tables that
+  // pages fill are touched as far in both, and the foot must add nothing.
+  long reference = -1;
+  if (have("/usr/bin/time")) {
+    write_file(scratch_path("plain.txt"), repeat("x\f", 4999) + "x");
+    reference = peak_kilobytes(scratch_path("plain.txt"), scratch_path("out.pdf"));
+    ASSERT_GT(reference, 0);
+  }
   for (int count : {1, 3, 5000}) {
     SCOPED_TRACE(count);
     std::string input = "<foot centre 5 9 [page %p of %n]>" + repeat("x\f", count - 1) + "x";
@@ -84,8 +91,7 @@ TEST(Running, PageOfPagesOnOneThreeAndFiveThousandPages) {
     write_file(scratch_path("in.txt"), input);
     long peak = peak_kilobytes(scratch_path("in.txt"), scratch_path("out.pdf"));
     ASSERT_GT(peak, 0);
-    if (count == 1) peak_of_one = peak;
-    EXPECT_LT(peak - peak_of_one, 512) << "kilobytes more for " << count << " pages";
+    EXPECT_LT(peak - reference, 512) << "kilobytes more for " << count << " pages";
   }
 }
 
