@@ -24,6 +24,7 @@
 #include <sys/types.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstring>
 #include <memory>
@@ -184,7 +185,9 @@ int colour_key(const PngHead& head, int key[6]) {
 // What the copy learns of the picture data on its way: the CRC of the chunk
 // being copied, the first two bytes of all of it, and whether it inflates
 // into as many bytes as the rows need (a viewer could draw no less). The
-// inflating stops at that count, so that the work is the picture's size.
+// inflating stops at that count or at the memory a decoded picture may take,
+// whichever is less, so that a small file of a huge picture costs no more
+// than decoding one; past that, the data is copied unchecked.
 struct DataCheck {
   uLong crc;
   unsigned char start[2];
@@ -260,6 +263,9 @@ void copy_png(std::FILE* file, int32_t picture, const PngHead& head, const int* 
   DataCheck check{};
   check.needed = uint64_t{head.height} *
                  (1 + (uint64_t{head.width} * static_cast<uint64_t>(components * head.depth) + 7) / 8);
+  const uint64_t checked = std::min(check.needed, run.host.max_decoded_bytes);
+  const bool whole = checked == check.needed;
+  check.needed = checked;
   check.inflating = inflateInit(&check.inflater) == Z_OK;
   unsigned char chunk[12];  // the CRC, then the next chunk's length and type
   for (;;) {
@@ -284,7 +290,7 @@ void copy_png(std::FILE* file, int32_t picture, const PngHead& head, const int* 
       image_damaged(82, "picture data (IDAT) split by another chunk");
   }
   if (check.damaged) image_damaged(82, "picture data (IDAT) whose compressed data is damaged");
-  if (check.inflating && check.inflated < check.needed)
+  if (check.inflating && whole && check.inflated < check.needed)
     image_damaged(82, "picture data (IDAT) that ends before the picture does");
   check_external_read(file);
   end_stream_object(run.bytes_written - start);
