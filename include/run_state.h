@@ -97,6 +97,9 @@ struct RunHost {
   // program started, and reads /dev/null since (see open_closed_standard_streams).
   int closed_standard_streams = 0;
   bool unnamed_temp_files = true;  // O_TMPFILE where the system has it (off: named from the start)
+  bool regular_files_only = false;  // pictures, fonts, sounds and verbatim files must be plain
+                                    // files: a server reads no pipe (its own standard input)
+                                    // and waits on no FIFO
 };
 
 // The input file, read through a window of its own so that no byte costs a

@@ -31,6 +31,7 @@ struct DocumentRun {
     host.console_capture = &console;
     host.diagnostics_capture = &errors;
     host.diagnostic_list = &records;
+    host.regular_files_only = true;
     if (!doc.path.empty()) {
       host.base_folder = folder.c_str();
       host.memory_text_file = doc.path.c_str();

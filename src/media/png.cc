@@ -6,8 +6,8 @@
 // /Indexed colour space, with tRNS as a colour-key /Mask. No pixel is
 // decoded, and memory is the chunk header and the palette. The copy is
 // checked on the way: the CRCs of IHDR, PLTE, tRNS and every IDAT, the zlib
-// header of the data, and IDAT chunks split by another chunk (whose data the
-// copy would lose). A palette shorter than its indices can reach is read
+// header of the data, that the data inflates into all the rows, and IDAT
+// chunks split by another chunk (whose data the copy would lose). A palette shorter than its indices can reach is read
 // through once for the highest index used: where the data uses indices
 // beyond it, the palette is lengthened with greys, index i as grey i, as
 // the decoding path shows them (and as Pillow does).
@@ -24,6 +24,7 @@
 #include <sys/types.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstring>
 #include <memory>
@@ -182,12 +183,44 @@ int colour_key(const PngHead& head, int key[6]) {
 }
 
 // What the copy learns of the picture data on its way: the CRC of the chunk
-// being copied and the first two bytes of all of it.
+// being copied, the first two bytes of all of it, and whether it inflates
+// into as many bytes as the rows need (a viewer could draw no less). The
+// inflating stops at that count or at the memory a decoded picture may take,
+// whichever is less, so that a small file of a huge picture costs no more
+// than decoding one; past that, the data is copied unchecked.
 struct DataCheck {
   uLong crc;
   unsigned char start[2];
   int start_length;
+  z_stream inflater;
+  bool inflating;      // inflateInit succeeded
+  bool damaged;        // the compressed data is not deflate data
+  uint64_t needed;     // the bytes of the filtered rows
+  uint64_t inflated;   // counted up to `needed`
+  ~DataCheck() {
+    if (inflating) inflateEnd(&inflater);
+  }
 };
+
+// Inflates one piece of the copied data into scratch memory, counting it.
+void inflate_piece(DataCheck& check, unsigned char* piece, size_t size) {
+  if (!check.inflating || check.damaged || check.inflated >= check.needed) return;
+  unsigned char scratch[16384];
+  check.inflater.next_in = piece;
+  check.inflater.avail_in = static_cast<uInt>(size);
+  while (check.inflater.avail_in > 0 && check.inflated < check.needed) {
+    check.inflater.next_out = scratch;
+    check.inflater.avail_out = sizeof scratch;
+    int status = inflate(&check.inflater, Z_NO_FLUSH);
+    check.inflated += sizeof scratch - check.inflater.avail_out;
+    if (status == Z_STREAM_END) break;
+    if (status != Z_OK && status != Z_BUF_ERROR) {
+      check.damaged = true;
+      break;
+    }
+    if (status == Z_BUF_ERROR && check.inflater.avail_out != 0) break;
+  }
+}
 
 // Copies `count` bytes of the file into the output.
 bool copy_bytes(std::FILE* file, uint32_t count, DataCheck& check) {
@@ -198,6 +231,7 @@ bool copy_bytes(std::FILE* file, uint32_t count, DataCheck& check) {
     check.crc = crc32(check.crc, buffer, static_cast<uInt>(part));
     for (size_t i = 0; i < part && check.start_length < 2; ++i)
       check.start[check.start_length++] = buffer[i];
+    inflate_piece(check, buffer, part);
     emit_raw_bytes(buffer, part);
     count -= static_cast<uint32_t>(part);
   }
@@ -227,6 +261,12 @@ void copy_png(std::FILE* file, int32_t picture, const PngHead& head, const int* 
   int64_t start = run.bytes_written;
   uint32_t length = head.data_length;
   DataCheck check{};
+  check.needed = uint64_t{head.height} *
+                 (1 + (uint64_t{head.width} * static_cast<uint64_t>(components * head.depth) + 7) / 8);
+  const uint64_t checked = std::min(check.needed, run.host.max_decoded_bytes);
+  const bool whole = checked == check.needed;
+  check.needed = checked;
+  check.inflating = inflateInit(&check.inflater) == Z_OK;
   unsigned char chunk[12];  // the CRC, then the next chunk's length and type
   for (;;) {
     check.crc = crc32(0, reinterpret_cast<const unsigned char*>("IDAT"), 4);
@@ -249,6 +289,9 @@ void copy_png(std::FILE* file, int32_t picture, const PngHead& head, const int* 
     if (std::memcmp(chunk + 8, "IDAT", 4) == 0)
       image_damaged(82, "picture data (IDAT) split by another chunk");
   }
+  if (check.damaged) image_damaged(82, "picture data (IDAT) whose compressed data is damaged");
+  if (check.inflating && whole && check.inflated < check.needed)
+    image_damaged(82, "picture data (IDAT) that ends before the picture does");
   check_external_read(file);
   end_stream_object(run.bytes_written - start);
   run.image_width[picture] = static_cast<int32_t>(head.width);

@@ -5,6 +5,8 @@
 // channel writes each line feed as CR LF and drops a line feed that directly
 // follows a written line feed, so the text path never writes a blank line.
 // Raw bytes (copied files, GIF data) pass unchanged and reset that memory.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -126,6 +128,12 @@ std::FILE* open_external_file(const char* path, int open_code) {
   FileId id;
   std::string opened = external_path(path);
   if (run.host.files_opened) run.host.files_opened->push_back(opened);
+  struct stat info;  // looked at before opening: opening a FIFO waits for its writer
+  if (run.host.regular_files_only && stat(opened.c_str(), &info) == 0 &&
+      !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
+    report_problem(std::string(path) + ": not a plain file (a pipe or a device is not read here)");
+    fatal_error_at(open_code, msg_cant_open_external, run.places.word);
+  }
   std::FILE* file = open_for_reading(opened.c_str(), &id, false);
   int open_error = errno;
   if (run.output_file.file &&

@@ -4,6 +4,8 @@
 // stops (pictures beside it, a picture that is the PDF), and its export
 // writes the bytes that command writes.
 #include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "lsp.h"
 #include "test_support.h"
@@ -85,4 +87,33 @@ TEST(DocumentCheck, ExportWritesWhatTheCommandLineWrites) {
             std::string::npos)
       << result.dump();
   EXPECT_EQ(read_file(dir + "/doc.kst"), text);
+}
+
+TEST(DocumentCheck, ReadsNoPipeNorFifo) {
+  // A FIFO with no writer would hold the server forever; a pipe it names
+  // (its own standard input among them) would lose the client's messages.
+  const std::string dir = scratch_dir();
+  ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  const std::string pipe_name = "/dev/fd/" + std::to_string(ends[0]);
+  const struct {
+    std::string text;
+    int code;
+  } cases[] = {
+      {"<image 1 fifo>Text\n", 79},
+      {"<jpg+ 1 fifo>Text\n", 49},
+      {"<font 15 fifo>Text\n", 103},
+      {"<sound 1 8000 1 8 Raw fifo>Text\n", 49},
+      {"Text\n<verbatim fifo>\n", 130},
+      {"<image 1 " + pipe_name + ">Text\n", 79},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    nlohmann::json diagnostics = check_document(open_document(dir + "/doc.kst", c.text), false);
+    ASSERT_EQ(diagnostics.size(), 1u) << diagnostics.dump();
+    EXPECT_EQ(diagnostics[0]["code"], c.code);
+  }
+  close(ends[0]);
+  close(ends[1]);
 }

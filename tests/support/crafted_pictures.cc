@@ -192,6 +192,12 @@ std::vector<CraftedPicture> crafted_pictures(const std::string& jpeg) {
       {"bad-zlib-header-split.png",
        png_file(grey_header, png_chunk("IDAT", "\x78") + png_chunk("IDAT", '\0' + grey.substr(2))),
        82, "picture data (IDAT) that is not zlib data"},
+      {"deflate-garbage.png",  // a sound zlib header and CRC over data no viewer can inflate
+       png_file(grey_header, png_chunk("IDAT", "\x78\x9C" + std::string(20, '\xFF'))), 82,
+       "picture data (IDAT) whose compressed data is damaged"},
+      {"deflate-short.png",  // one row of the two
+       png_file(grey_header, png_chunk("IDAT", png_data({std::string("\x10\x20", 2)}))), 82,
+       "picture data (IDAT) that ends before the picture does"},
       {"empty-idat.png", png_file(grey_header, png_chunk("IDAT", "")), 82,
        "picture data (IDAT) that is not zlib data"},
       {"idat-split-by-chunk.png",
