@@ -150,6 +150,8 @@ TEST(OutputSafety, ReadErrorsDevicesAndPipes) {
   ProcessResult result = run_binary({"/proc/self/mem", "out.pdf"});
   EXPECT_EQ(result.out, stop_text(1, 73, msg_cant_read_input));
   EXPECT_EQ(result.err, "kestrin: /proc/self/mem: Input/output error\n");
+  // A device is refused as a picture or sound, never as the document itself.
+  EXPECT_EQ(run_binary({"/dev/null", "out.pdf"}).out, success_text());
   struct Case {
     std::string input;
     int code, message;

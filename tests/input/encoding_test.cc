@@ -74,6 +74,7 @@ TEST(Encoding, Stops) {
       {"overlong form of ASCII", "<encoding utf8>\xC1\xBF", 1, 83, msg_invalid_utf8,
        "kestrin: line 1: byte 0xC1 begins no character (invalid UTF-8)\n"},
       {"surrogate", "<encoding utf8>\xED\xA0\x80", 1, 83, msg_invalid_utf8, "0xED"},
+      {"last surrogate", "<encoding utf8>\xED\xBF\xBF", 1, 83, msg_invalid_utf8, "0xED"},
       {"sequence cut by a line end", "<encoding utf8>\n\n\xE2\x82\n", 3, 83, msg_invalid_utf8,
        "0xE2"},
       {"sequence cut by the end", "<encoding utf8>x\xF0\x9F", 1, 83, msg_invalid_utf8, "0xF0"},

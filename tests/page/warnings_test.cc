@@ -48,6 +48,8 @@ TEST(Warnings, EachKindOnAShortDocumentAndNoneOnCleanOnes) {
   std::string png = scratch_path("p.png"), gif = test_data("gif/tiny-2x2.gif"),
               arithmetic = test_data("jpeg/arithmetic-300x200.jpg");
   write_file(png, std::string("\x89PNG\r\n\x1A\n", 8) + std::string(40, '\0'));
+  const std::string text = scratch_path("t.jpg");
+  write_file(text, "hello\n");
   const std::string w = "<memory>:";
   const Case cases[] = {
       {"line below the page", "<lines 70>" + repeat("x\n", 70),
@@ -66,6 +68,8 @@ TEST(Warnings, EachKindOnAShortDocumentAndNoneOnCleanOnes) {
        w + "1: warning: page text runs 110 points past the right edge of the page\n"},
       {"font changed in a block, then too wide", "a[/F13 20 Tf]b\n" + repeat("W", 35),
        w + "2: warning: page text runs 53 points past the right edge of the page\n"},
+      {"ZapfDingbats too wide", "a[/F14 12 Tf]b\n" + repeat("A", 80),
+       w + "2: warning: page text runs 95 points past the right edge of the page\n"},
       {"font in a block", "[/F99 12 Tf]x",
        w + "1: warning: font /F99 in a bracket block is not one of the fonts /F1 to /F14\n"},
       {"font in inittext", "<inittext [/F0 12 Tf 25 800 Td]>x",
@@ -94,6 +98,9 @@ TEST(Warnings, EachKindOnAShortDocumentAndNoneOnCleanOnes) {
        w + "1: warning: " + gif +
            " is a GIF file, not a JPEG; viewers will not show it (<image> reads JPEG, PNG and GIF "
            "files)\n"},
+      {"text given to jpg", "<jpg 1 10 10 " + text + ">",
+       w + "1: warning: " + text +
+           " is not a JPEG (its first bytes are 68 65 6C 6C); viewers will not show it\n"},
       {"arithmetic coding", "<jpg+ 1 " + arithmetic + ">",
        w + "1: warning: " + arithmetic +
            " is an arithmetic-coded JPEG, which several viewers cannot show; save it with "
@@ -188,7 +195,8 @@ TEST(Warnings, EveryExampleIsSilent) {
 }
 
 // The lexer reads operators as PDF does: what is inside strings, comments
-// and inline image data is not an operator.
+// and inline image data (an EI there not after white space) is not an
+// operator.
 TEST(Warnings, OperatorLexer) {
   struct Seen {
     std::vector<std::string> operators;
@@ -196,7 +204,8 @@ TEST(Warnings, OperatorLexer) {
   } seen;
   std::string content =
       "BT /F1 12 Tf (a (nested) \\) Tj) Tj <414243> Tj [1 (x) /N] TJ % Tj in a comment\n"
-      "<< /A [1 2] >> BDC -1.5 .5 +3 Td BI /W 2 /IM false ID \x01\x02 EI\nQ Tff 1e5 12Tf" +
+      "<< /A [1 2] >> BDC -1.5 .5 +3 Td BI /W 2 /IM false ID \x01\x02"
+      "xEI EI\nQ Tff 1e5 12Tf" +
       std::string(" 1\f2\0003\frg true null d0", 22);
   lex_content_operators(
       reinterpret_cast<const unsigned char*>(content.data()), content.size(),

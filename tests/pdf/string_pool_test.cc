@@ -42,7 +42,8 @@ TEST(StringPool, BracketTokensEscapesAndZero) {
 
 // A carriage return byte is stored as \r in every form of string: a reader
 // takes a bare one for a line feed (it was once written bare). Bytes of a
-// UTF-16 title are escaped the same way (č is U+010D, Ċ is U+010A).
+// UTF-16 title are escaped the same way (č is U+010D, Ċ is U+010A); U+10000
+// is the first character that takes a surrogate pair.
 TEST(StringPool, CarriageReturnsAreEscaped) {
   struct Case {
     std::string input, stored;
@@ -52,6 +53,8 @@ TEST(StringPool, CarriageReturnsAreEscaped) {
       {"<encoding utf8>[a\\015b]", std::string("a\\rb\0", 5), pool_read_bracketed},
       {"<encoding utf8>[\xC4\x8D\xC4\x8A\\015]",
        std::string("\xFE\xFF\x01\\r\x01\\n\\000\\r\0", 15), pool_read_bracketed},
+      {"<encoding utf8>[\xF0\x90\x80\x80]", std::string("\xFE\xFF\xD8\\000\xDC\\000\0", 13),
+       pool_read_bracketed},
       {"[p\\015]", std::string("p\\r\0", 4), pool_read_bracketed_bytes},
   };
   for (const Case& c : cases) {

@@ -186,6 +186,12 @@ std::vector<CraftedPicture> crafted_pictures(const std::string& jpeg) {
        "picture data (IDAT) whose CRC is wrong"},
       {"garbage-idat.png", png_file(grey_header, png_chunk("IDAT", "garbage, not zlib data")), 81,
        "picture data (IDAT) that is not zlib data"},
+      {"grey-key-beyond-depth.png",  // a key no 8-bit sample can have: no mask
+       png_file(grey_header, png_chunk("tRNS", std::string("\x01\0", 2)) + idat), 0,
+       "/DeviceGray /Length"},
+      {"zlib-preset-dictionary.png",  // 78 BB: a valid check, but a dictionary no reader has
+       png_file(grey_header, png_chunk("IDAT", "\x78\xBB" + grey.substr(2))), 81,
+       "picture data (IDAT) that is not zlib data"},
       {"zlib-header-split.png",
        png_file(grey_header, png_chunk("IDAT", grey.substr(0, 1)) + png_chunk("IDAT", grey.substr(1))),
        0, "/DeviceGray"},
@@ -231,6 +237,7 @@ std::vector<CraftedPicture> crafted_pictures(const std::string& jpeg) {
       // from index 0.
       {"palette2-key2.png", keyed(2, std::string("\xFF\xFF\0", 3)), 0, "/SMask"},
       {"palette2-key0.png", keyed(2, std::string(1, '\0')), 0, "/Mask [0 0]"},
+      {"palette2-key01.png", keyed(2, std::string(2, '\0')), 0, "/Mask [0 1]"},
       {"palette4-key1.png", keyed(4, std::string("\xFF\0", 2)), 0, "/SMask"},
       {"palette1-key1.png", keyed(1, std::string("\xFF\0", 2)), 0, "/SMask"},
       // GIF codes the re-packer would pass on as data no reader can decode.
@@ -240,6 +247,16 @@ std::vector<CraftedPicture> crafted_pictures(const std::string& jpeg) {
        "the image data ends before the image does"},
       {"data-ends-early.gif", gif_2x2({256, 1, 2, 257}), 81,
        "the image data ends before the image does"},
+      {"data-one-pixel-short.gif", gif_2x2({256, 1, 2, 3, 257}), 81,
+       "the image data ends before the image does"},
+      {"table-beyond-code-size.gif",  // the whole table, though 2-bit codes reach 4 entries
+       gif_file({2, 2, std::string(256 * 3, '\x40'), "", 0, 0, 2, 2, 2,
+                 gif_codes(gif_literal_codes({0, 1, 2, 3}, 2), 2)}),
+       0, "/Indexed /DeviceRGB 255 <"},
+      {"code-size-1.gif",  // the smallest LZW minimum code size, decoded
+       gif_file({2, 2, std::string("\0\0\0\xFF\xFF\xFF", 6), "", 0, 0, 2, 2, 1,
+                 gif_codes(gif_literal_codes({0, 1, 1, 0}, 1), 1)}),
+       0, "/FlateDecode"},
       {"table-codes.gif", gif_2x2({256, 5, 258, 5, 257}), 0, "/LZWDecode"},
   };
 }
