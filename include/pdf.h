@@ -115,6 +115,10 @@ void emit_reference(int32_t object);  // "N 0 R"
 // no trailing zeros ("297.5", "-12", "0.025").
 std::string points_text(int64_t milli);
 
+// A number as an operand: at most `decimals` decimals, no trailing zeros,
+// "-0" as "0"; beyond +-1e9 (and NaN) it is held to what a page can use.
+std::string decimal_text(double value, int decimals);
+
 // Closes an external file when its reader leaves, normally or by a stop.
 struct FileCloser {
   std::FILE* file;

@@ -58,15 +58,6 @@ bool shown(const Font& font) {
   return std::any_of(font.used.begin(), font.used.end(), [](uint8_t u) { return u != 0; });
 }
 
-std::string number_text(double value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.2f", value);
-  std::string s = text;
-  while (s.back() == '0') s.pop_back();
-  if (s.back() == '.') s.pop_back();
-  return s == "-0" ? "0" : s;
-}
-
 // A stream whose data is `bytes`: its dictionary `dictionary` (up to the
 // /Length entry), Flate-compressed when `compress`.
 void write_stream(const std::string& dictionary, const unsigned char* bytes, size_t size,
@@ -125,7 +116,7 @@ void write_font(Font& font, bool compress) {
          "\n/FontBBox [" + std::to_string(scaled(font, f.x_min)) + " " +
          std::to_string(scaled(font, f.y_min)) + " " + std::to_string(scaled(font, f.x_max)) + " " +
          std::to_string(scaled(font, f.y_max)) + "]\n/ItalicAngle " +
-         number_text(f.italic_angle) + "\n/Ascent " + std::to_string(scaled(font, f.ascent)) +
+         decimal_text(f.italic_angle, 2) + "\n/Ascent " + std::to_string(scaled(font, f.ascent)) +
          "\n/Descent " + std::to_string(scaled(font, f.descent)) + "\n/CapHeight " +
          std::to_string(scaled(font, f.cap_height)) + "\n/StemV " +
          std::to_string(std::lround(stem)) + (f.cff ? "\n/FontFile3 " : "\n/FontFile2 ") +

@@ -41,17 +41,7 @@ const char* const standard_font_names[14] = {
 constexpr size_t max_saved_fonts = 64;     // q nesting followed
 constexpr size_t max_font_text = 1 << 16;  // characters shaped at once
 
-// A number as an operand: at most three decimals, no trailing zeros.
-std::string number_text(double value) {
-  if (!(value > -1e9)) value = value < 0 ? -1e9 : 0;  // what no page needs, NaN included
-  if (value > 1e9) value = 1e9;
-  char text[40];
-  std::snprintf(text, sizeof text, "%.3f", value);
-  std::string s = text;
-  while (s.back() == '0') s.pop_back();
-  if (s.back() == '.') s.pop_back();
-  return s == "-0" ? "0" : s;
-}
+std::string number_text(double value) { return decimal_text(value, 3); }
 
 // The font index of the page's font when it is registered, else -1.
 int16_t current_font_index() {

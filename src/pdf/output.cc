@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -112,6 +113,17 @@ std::string points_text(int64_t milli) {
     out += "." + digits;
   }
   return out;
+}
+
+std::string decimal_text(double value, int decimals) {
+  if (!(value > -1e9)) value = value < 0 ? -1e9 : 0;  // what no page needs, NaN included
+  if (value > 1e9) value = 1e9;
+  char text[40];
+  std::snprintf(text, sizeof text, "%.*f", decimals, value);
+  std::string s = text;
+  while (s.back() == '0') s.pop_back();
+  if (s.back() == '.') s.pop_back();
+  return s == "-0" ? "0" : s;
 }
 
 void emit_reference(int32_t object) {
