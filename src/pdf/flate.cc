@@ -36,7 +36,6 @@
 
 namespace {
 constexpr int whole_out_size = io_buffer_size + io_buffer_size / 8 + 1024;
-constexpr int ring_chunks = 16;  // buffers the caller may be ahead of the compressor
 
 // Deflates `size` plain bytes with `flush` as zlib's flush mode, giving what
 // comes out, at most io_buffer_size bytes at a time, to `put`.
@@ -69,6 +68,8 @@ void ready_zlib(z_stream& zs, int& made, int level) {
 }  // namespace
 
 #if KESTRIN_FLATE_THREAD
+constexpr int ring_chunks = 16;  // buffers the caller may be ahead of the compressor
+
 // The second thread of a streaming stream and the ring it takes the chunks
 // from: chunk n sits in slot n % ring_chunks from when the caller hands it
 // until the worker has written its compressed bytes. The counters, the
