@@ -68,7 +68,7 @@ void ready_zlib(z_stream& zs, int& made, int level) {
 }  // namespace
 
 #if KESTRIN_FLATE_THREAD
-constexpr int ring_chunks = 16;  // buffers the caller may be ahead of the compressor
+constexpr int ring_chunks = 8;  // buffers the caller may be ahead of the compressor
 
 // The second thread of a streaming stream and the ring it takes the chunks
 // from: chunk n sits in slot n % ring_chunks from when the caller hands it
@@ -126,9 +126,11 @@ void work(FlateStream* flate) {
   std::FILE* file = run.output_file.file;
   for (;;) {
     std::unique_lock<std::mutex> hold(w.lock);
-    w.worker_waits = true;
-    w.has_chunk.wait(hold, [&] { return w.done < w.handed || w.closing; });
-    w.worker_waits = false;
+    if (w.done == w.handed && !w.closing) {
+      w.worker_waits = true;
+      w.has_chunk.wait(hold, [&] { return w.done < w.handed || w.closing; });
+      w.worker_waits = false;
+    }
     if (w.done == w.handed) return;  // closing, and all handed is written
     const int slot = static_cast<int>(w.done % ring_chunks);
     const int size = w.size[slot], flush = w.flush[slot];
@@ -152,7 +154,7 @@ void work(FlateStream* flate) {
 // Starts the worker for a streaming stream; false if no thread could be
 // made, and the stream stays on this thread.
 bool start_worker(FlateStream& flate) {
-  if (!flate.worker) flate.worker.reset(new FlateWorker{});
+  if (!flate.worker) flate.worker.reset(new FlateWorker);  // the ring untouched until used
   FlateWorker& w = *flate.worker;
   w.handed = w.done = 0;
   w.closing = w.failed = w.worker_waits = w.caller_waits = false;
