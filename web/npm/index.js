@@ -97,7 +97,8 @@ function handOver(FS, path) {
   }
   const contents = node.contents;
   const size = node.usedBytes ?? 0;
-  if (!FS.isFile(node.mode) || (size > 0 && !(contents instanceof Uint8Array))) return FS.readFile(path);
+  if (!FS.isFile(node.mode)) return new Uint8Array(0);
+  if (size > 0 && !(contents instanceof Uint8Array)) return FS.readFile(path);
   node.contents = null;
   node.usedBytes = 0;
   if (size === 0) return new Uint8Array(0);
