@@ -76,7 +76,14 @@ function patchWrites(module, FS) {
       node.contents = node.contents.slice(0, node.usedBytes);
       node.lent = false;
     }
-    if (length > 0 && node.usedBytes > 0) growInPlace(node, position + length);
+    try {
+      if (length > 0 && node.usedBytes > 0) growInPlace(node, position + length);
+    } catch (error) {
+      // No memory for a larger file: the write fails as on a full disk, and
+      // the run stops with "can't write the output" instead of trapping.
+      if (error instanceof RangeError) throw new FS.ErrnoError(51);  // ENOSPC
+      throw error;
+    }
     return write(stream, buffer, offset, length, position, canOwn);
   };
 }
