@@ -22,8 +22,11 @@ bool output_write_buffer() {
   if (flate_active()) flate_write_buffer();
   int fill = out.fill;
   out.fill = 0;
-  if (fill > 0 && std::fwrite(out.buffer, 1, fill, out.file) != static_cast<size_t>(fill))
-    output_failed(errno);
+  if (fill > 0) {
+    if (std::fwrite(out.buffer, 1, fill, out.file) != static_cast<size_t>(fill))
+      output_failed(errno);
+    output_file_wrote(static_cast<size_t>(fill));
+  }
   return !out.failed;
 }
 
