@@ -140,6 +140,7 @@ void work(FlateStream* flate) {
                   [&](const unsigned char* data, size_t n) {
                     if (n > 0 && std::fwrite(data, 1, n, file) != n && error == 0)
                       error = errno ? errno : EIO;
+                    output_file_wrote(n);  // the caller writes nothing meanwhile
                     flate->compressed += static_cast<int64_t>(n);
                   });
     hold.lock();
