@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "run_state.h"
 
@@ -123,8 +124,9 @@ void emit_palette(const unsigned char* rgb, int entries);
 void emit_colour_key(const int* low_high, int components);
 // " /Length N 0 R FILTER >>", then "stream"; the length object is next.
 void begin_picture_stream(const char* filter);
-// The soft mask object of width x height alpha bytes, Flate-compressed.
-void write_soft_mask(int32_t width, int32_t height, const unsigned char* alpha);
+// The soft mask object of width x height alpha bytes, given Flate-compressed
+// (flate_apart_end).
+void write_soft_mask(int32_t width, int32_t height, const std::vector<unsigned char>& compressed);
 
 // The Flate level of the pictures `image` writes again: on grainy photographs
 // a third of the time of zlib's default level, for a few percent more bytes.

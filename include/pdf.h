@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "run_state.h"
 
@@ -100,6 +101,17 @@ int64_t flate_end();
 bool flate_active();
 void flate_write_buffer();  // the channel's buffer into the compressor
 void flate_abandon();       // a stop while a stream is open
+// The stream's last bytes are all in: its compressing may go on beside the
+// caller until flate_end, and nothing may be emitted in between.
+void flate_finish();
+
+// A Flate stream compressed into memory, with the bytes the same data would
+// have as a stream through the channel; one at a time, beside the channel's.
+// `size` is the plain bytes to come (within the decoding limits): room for
+// their compressed bytes is reserved, not touched.
+void flate_apart_begin(int level, uint64_t size);
+void flate_apart_put(const unsigned char* data, size_t size);
+std::vector<unsigned char> flate_apart_end();
 
 // Compresses a small stream held in memory (at most io_buffer_size bytes),
 // whose dictionary gives its length directly; the bytes stay valid until the

@@ -91,6 +91,7 @@ struct RunHost {
   std::vector<std::string>* fallback_faces_absent = nullptr;  // the file name of each face the
                                                               // run looked for there and lacked
   bool text_in_runs = true;  // plain page text shown in runs, not token by token (same PDF)
+  bool one_thread = false;   // long Flate streams deflated on the run's own thread (same PDF)
   uint64_t max_decoded_bytes = uint64_t{1} << 27;  // a decoded picture's memory: 128 MB
   uint64_t max_decoded_pixels = uint64_t{1} << 24;  // and its pixels: 16 M (4096 x 4096)
   // Bit N: descriptor N (standard input, output, error) was closed when the

@@ -152,16 +152,15 @@ void begin_picture_stream(const char* filter) {
   emit_text(" >>\nstream\n");
 }
 
-void write_soft_mask(int32_t width, int32_t height, const unsigned char* alpha) {
+void write_soft_mask(int32_t width, int32_t height, const std::vector<unsigned char>& compressed) {
   begin_object("<< /Type /XObject /Subtype /Image /Width ");
   emit_int(width);
   emit_text(" /Height ");
   emit_int(height);
   emit_text("\n/BitsPerComponent 8 /ColorSpace /DeviceGray");
   begin_picture_stream("/Filter /FlateDecode");
-  flate_begin(flate_level);
-  emit_raw_bytes(alpha, static_cast<size_t>(width) * static_cast<size_t>(height));
-  end_stream_object(flate_end());
+  emit_raw_bytes(compressed.data(), compressed.size());
+  end_stream_object(static_cast<int64_t>(compressed.size()));
   run.transparency_used = true;
 }
 

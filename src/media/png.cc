@@ -17,9 +17,10 @@
 // alpha channel (or a tRNS that a colour key cannot say) becomes a soft mask
 // (/SMask, a greyscale picture of the alpha). The colour rows are written
 // again with Flate and the Up predictor as they are decoded; the alpha plane
-// is kept until the colour stream is done. Gamma and colour profiles are
-// ignored. A palette of 1, 2 or 4 bits whose transparent entries do not
-// start at 0 is decoded too: MuPDF ignores such a colour key.
+// is compressed into memory meanwhile and written after the colour stream.
+// Gamma and colour profiles are ignored. A palette of 1, 2 or 4 bits whose
+// transparent entries do not start at 0 is decoded too: MuPDF ignores such
+// a colour key.
 #include <png.h>
 #include <sys/types.h>
 #include <zlib.h>
@@ -423,7 +424,8 @@ void decode_png(std::FILE* file, int32_t picture, const PngHead& head) {
   const bool will_interlace = png_get_interlace_type(d.png, d.info) != PNG_INTERLACE_NONE;
   const bool alpha = expected_channels == 2 || expected_channels == 4;
   // The whole picture or one row, the two rows of the Up predictor, the
-  // alpha plane, and libpng's two rows of at most 8 bytes a pixel.
+  // alpha plane (compressed, about its size at most), and libpng's two rows
+  // of at most 8 bytes a pixel.
   check_decoded_memory((will_interlace ? row_bytes * height : row_bytes) + 2 * row_bytes +
                        (alpha ? width * height : 0) + 2 * (8 * width + 128));
 
@@ -434,14 +436,13 @@ void decode_png(std::FILE* file, int32_t picture, const PngHead& head) {
     image_damaged(81, "a header libpng reads otherwise");
   const int colour = alpha ? channels - 1 : channels;
 
-  std::unique_ptr<unsigned char[]> whole, row, alpha_plane;
+  std::unique_ptr<unsigned char[]> whole, row;
   if (interlaced) {  // the passes fill the whole picture before any row is done
     whole.reset(new unsigned char[row_bytes * height]);
     if (!read_passes(d, whole.get(), row_bytes, height)) image_damaged(81, run.picture_problem);
   } else {
     row.reset(new unsigned char[row_bytes]);
   }
-  if (alpha) alpha_plane.reset(new unsigned char[width * height]);
 
   begin_picture_object(picture, static_cast<int32_t>(width), static_cast<int32_t>(height), 8);
   emit_text(colour == 1 ? "/DeviceGray" : "/DeviceRGB");
@@ -459,28 +460,41 @@ void decode_png(std::FILE* file, int32_t picture, const PngHead& head) {
   emit_text(" >> >>\nstream\n");
 
   // Each row as the Up predictor has it: the filter byte 2, then each byte
-  // less the one above it.
+  // less the one above it. The alpha rows go to a stream of their own,
+  // compressed into memory as they come while the colour stream's
+  // compressor works beside this thread; it is written after the colour
+  // stream's length object.
   const size_t colour_bytes = static_cast<size_t>(width) * static_cast<size_t>(colour);
-  std::vector<unsigned char> above(colour_bytes, 0), out(colour_bytes + 1);
+  std::vector<unsigned char> above(colour_bytes, 0), out(colour_bytes + 1),
+      alpha_row(alpha ? static_cast<size_t>(width) : 0);
   out[0] = 2;
   flate_begin(flate_level);
+  if (alpha) flate_apart_begin(flate_level, width * height);
   for (uint64_t y = 0; y < height; ++y) {
     const unsigned char* pixels = interlaced ? whole.get() + y * row_bytes : row.get();
     if (!interlaced && !read_row(d, row.get())) image_damaged(82, run.picture_problem);
-    unsigned char* alpha_row = alpha ? alpha_plane.get() + y * width : nullptr;
-    for (size_t x = 0, i = 0; x < width; ++x) {
-      for (int c = 0; c < colour; ++c, ++i) {
-        unsigned char value = *pixels++;
-        out[i + 1] = static_cast<unsigned char>(value - above[i]);
-        above[i] = value;
+    if (alpha) {
+      for (size_t x = 0, i = 0; x < width; ++x) {
+        for (int c = 0; c < colour; ++c, ++i) {
+          unsigned char value = *pixels++;
+          out[i + 1] = static_cast<unsigned char>(value - above[i]);
+          above[i] = value;
+        }
+        alpha_row[x] = *pixels++;
       }
-      if (alpha) alpha_row[x] = *pixels++;
+      flate_apart_put(alpha_row.data(), alpha_row.size());
+    } else {
+      for (size_t i = 0; i < colour_bytes; ++i) {
+        out[i + 1] = static_cast<unsigned char>(pixels[i] - above[i]);
+        above[i] = pixels[i];
+      }
     }
     emit_raw_bytes(out.data(), out.size());
   }
+  flate_finish();
+  std::vector<unsigned char> mask = alpha ? flate_apart_end() : std::vector<unsigned char>();
   end_stream_object(flate_end());
-  if (alpha)
-    write_soft_mask(static_cast<int32_t>(width), static_cast<int32_t>(height), alpha_plane.get());
+  if (alpha) write_soft_mask(static_cast<int32_t>(width), static_cast<int32_t>(height), mask);
   run.image_width[picture] = static_cast<int32_t>(width);
   run.image_height[picture] = static_cast<int32_t>(height);
 }

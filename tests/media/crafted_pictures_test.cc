@@ -4,6 +4,7 @@
 // read errors, and the zlib stream of a picture longer than one buffer.
 #include <zlib.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "crafted_pictures.h"
@@ -195,6 +196,97 @@ TEST(CraftedPictures, DecodedStreamLongerThanOneBuffer) {
                                   (y > 0 ? undone[(y - 1) * width * 3 + i] : 0));
   EXPECT_TRUE(undone == colours);
   EXPECT_TRUE(inflated(26, alpha.size()) == alpha);
+}
+
+// Decoded pictures whose streams outgrow the output buffer are deflated on a
+// second thread: the same console text, standard error and PDF as on one,
+// with and without -z, for pictures that convert and for one whose data ends
+// midway; a write failure inside such a stream stops as it always has.
+TEST(CraftedPictures, DecodedStreamsOnTwoThreadsAsOnOne) {
+  uint32_t noise = 4242;
+  auto noise_png = [&](int width, int height, int depth, int colour_type, int channels,
+                       int interlace) {
+    std::vector<std::string> rows;
+    static const int start_x[] = {0, 4, 0, 2, 0, 1, 0}, start_y[] = {0, 0, 4, 0, 2, 0, 1},
+                     step_x[] = {8, 8, 4, 4, 2, 2, 1}, step_y[] = {8, 8, 8, 4, 4, 2, 2};
+    for (int pass = interlace ? 0 : 6; pass < 7; ++pass) {  // the seven passes, or all rows
+      const bool whole = !interlace;
+      const int columns = whole ? width : (width - start_x[pass] + step_x[pass] - 1) / step_x[pass];
+      const int lines = whole ? height : (height - start_y[pass] + step_y[pass] - 1) / step_y[pass];
+      for (int y = 0; y < lines; ++y) {
+        std::string row;
+        for (int x = 0; x < columns * channels * depth / 8; ++x) {
+          noise = noise * 1103515245 + 12345;
+          row += static_cast<char>(x % 7 == 0 ? noise >> 23 : y + x / 5);  // partly compressible
+        }
+        rows.push_back(row);
+      }
+    }
+    return png_file(png_header(width, height, depth, colour_type, interlace),
+                    png_chunk("IDAT", png_data(rows, 1)));
+  };
+  const std::string rgba = noise_png(300, 300, 8, 6, 4, 0);
+  const std::string cut = rgba.substr(0, rgba.size() / 2 - 12);
+  std::vector<int> indices(300 * 250);
+  for (size_t i = 0; i < indices.size(); ++i) indices[i] = static_cast<int>(i * 7 % 251);
+  const GifImage gif{300, 250, std::string(768, '\x40'), "", 0, 0, 300, 250, 8,
+                     gif_codes(gif_literal_codes(indices, 8), 8)};
+  std::string gif_interlaced = gif_file(gif);
+  gif_interlaced[13 + 768 + 9] |= 0x40;  // the image descriptor's interlace flag
+  struct Case {
+    const char* name;
+    std::string bytes;
+    int code;  // the stop, 0 when it converts
+  } cases[] = {
+      {"rgba.png", rgba, 0},
+      {"rgba-small-alpha.png", noise_png(150, 290, 8, 6, 4, 0), 0},
+      {"grey-alpha.png", noise_png(400, 400, 8, 4, 2, 0), 0},
+      {"rgba16-interlaced.png", noise_png(200, 200, 16, 6, 4, 1), 0},
+      {"rgb16.png", noise_png(250, 200, 16, 2, 3, 0), 0},
+      {"interlaced.gif", gif_interlaced, 0},
+      {"cut.png", png_file(png_header(300, 300, 8, 6), png_chunk("IDAT", cut.substr(cut.find("IDAT") + 4))), 82},
+  };
+  std::string all;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = scratch_picture(c.name, c.bytes);
+    const std::string doc = "<image 1 " + path + "><pict+ 1 0 0 0 0>";
+    // Alone, and after the pictures before it in one document.
+    const std::string after = all + doc;
+    if (c.code == 0) all += "<image 2 " + path + "><pict+ 2 0 0 0 0>\f";
+    for (const std::string& input : {doc, after}) {
+      for (bool compress : {false, true}) {
+        CompileResult by_thread[2];
+        std::string errors[2];
+        for (int one = 0; one < 2; ++one) {
+          RunHost host;
+          host.one_thread = one == 1;
+          host.console_capture = &by_thread[one].console;
+          host.diagnostics_capture = &errors[one];
+          const std::string in = scratch_path("threads.txt"), out = scratch_path("threads.pdf");
+          write_file(in, input);
+          std::remove(out.c_str());
+          std::vector<const char*> argv = {"kestrin", in.c_str(), out.c_str()};
+          if (compress) argv.insert(argv.begin() + 1, "-z");
+          by_thread[one].status = run_kestrin(static_cast<int>(argv.size()), argv.data(), host);
+          by_thread[one].pdf = read_file(out);
+        }
+        EXPECT_EQ(by_thread[0].console,
+                  c.code ? stop_text(1, c.code, msg_image_damaged) : success_text());
+        EXPECT_EQ(by_thread[0].console, by_thread[1].console);
+        EXPECT_EQ(errors[0], errors[1]);
+        EXPECT_TRUE(by_thread[0].pdf == by_thread[1].pdf) << "compress " << compress;
+      }
+    }
+  }
+  // A file that may grow to 100 blocks: the colour stream passes that on the
+  // worker, and the run stops as it does writing on one thread.
+  write_file(scratch_path("limited.txt"), "<image 1 rgba.png><pict+ 1 0 0 0 0>");
+  std::string out;
+  run_shell("cd '" + scratch_dir() + "' && trap '' XFSZ && ulimit -f 100 && '" + KESTRIN_BINARY +
+                "' limited.txt limited.pdf",
+            &out);
+  EXPECT_EQ(out, "kestrin: limited.pdf: File too large\n" + stop_text(1, 72, msg_cant_write_output));
 }
 
 // A picture from a pipe is read through (as jpg+ reads one): the same PDF as
