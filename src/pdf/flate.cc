@@ -17,10 +17,6 @@
 #include "diagnostics.h"
 #include "pdf.h"
 
-namespace {
-constexpr int whole_out_size = io_buffer_size + io_buffer_size / 8 + 1024;
-}
-
 // The compressor's state, a part of the run record: made at the run's first
 // Flate stream, kept for the rest of the run, freed with the record.
 struct FlateStream {
@@ -33,7 +29,7 @@ struct FlateStream {
   int64_t compressed;  // compressed bytes written so far
   libdeflate_compressor* whole;
   int whole_level;
-  unsigned char out[whole_out_size];
+  unsigned char out[flate_whole_out_size];
 };
 
 void FlateStreamDeleter::operator()(FlateStream* flate) const {
@@ -65,6 +61,7 @@ void deflate_into_file(FlateStream& flate, unsigned char* data, int size, int fl
 // One zlib stream serves every Flate stream of the run, reset for each: a
 // fresh one per page would take and give back its memory every time.
 void start_streaming(FlateStream& flate) {
+  flate.start += queue_settle();  // the file written up to here
   if (flate.zs_level != flate.level) {
     if (flate.zs_level != 0) deflateEnd(&flate.zs);
     flate.zs = z_stream{};
@@ -117,6 +114,14 @@ void flate_write_buffer() {
 int64_t flate_end() {
   FlateStream& flate = *run.flate;
   OutputStream& out = run.output_file;
+  if (!flate.streaming) {
+    if (queue_take_stream(out.buffer, out.fill, flate.level)) {
+      out.fill = 0;
+      flate.active = false;
+      return flate_length_pending;
+    }
+    flate.start += queue_settle();  // compressed here: what is queued goes first
+  }
   if (flate.streaming || !compress_whole(flate, out.buffer, out.fill)) {
     if (!flate.streaming) start_streaming(flate);
     deflate_into_file(flate, out.buffer, out.fill, Z_FINISH);
