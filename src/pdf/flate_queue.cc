@@ -77,6 +77,7 @@ struct FlateQueue {
   // Pieces head .. tail - 1 are the worker's to write; pieces[tail] is being
   // filled once open is set.
   uint64_t head = 0, tail = 0;
+  uint64_t written = 0;  // the pieces before it are in the file
   bool open = false;
   bool quit = false;     // the worker ends once everything is written
   bool abandon = false;  // the worker ends at once, writing nothing more
@@ -110,25 +111,55 @@ bool write_all(std::FILE* file, const unsigned char* data, size_t size) {
   return size == 0 || std::fwrite(data, 1, size, file) == size;
 }
 
-// Writes one piece; on failure records the line it names.
-bool write_piece(FlateQueue& queue, const Piece& piece, size_t& last_packed, int64_t& line) {
-  line = piece.raw_line;
-  if (piece.hole_at >= 0) {
-    char digits[max_digits + 1];
-    int length = std::snprintf(digits, sizeof digits, "%zu", last_packed);
-    size_t at = static_cast<size_t>(piece.hole_at);
-    if (!write_all(queue.file, piece.raw.data(), at) ||
-        !write_all(queue.file, reinterpret_cast<unsigned char*>(digits), length) ||
-        !write_all(queue.file, piece.raw.data() + at, piece.raw.size() - at))
-      return false;
-  } else if (!write_all(queue.file, piece.raw.data(), piece.raw.size())) {
-    return false;
+// The worker's output: pieces collected into one write of up to
+// batch_size bytes, fewer calls than the channel makes, with the line each
+// part names should its write fail.
+constexpr size_t batch_size = 1 << 16;
+
+struct Batch {
+  std::vector<unsigned char> bytes;
+  std::vector<std::pair<size_t, int64_t>> parts;  // end in bytes, line
+  size_t last_packed = 0;  // the last stream's compressed size, for its length
+  bool failed = false;
+
+  void add(const unsigned char* data, size_t size, int64_t line) {
+    if (size == 0) return;
+    bytes.insert(bytes.end(), data, data + size);
+    parts.emplace_back(bytes.size(), line);
   }
-  if (!piece.has_stream) return true;
-  line = piece.stream_line;
-  last_packed = piece.packed_size;
-  return write_all(queue.file, piece.packed.data(), piece.packed_size);
-}
+
+  void add_piece(const Piece& piece) {
+    size_t at = piece.hole_at >= 0 ? static_cast<size_t>(piece.hole_at) : piece.raw.size();
+    add(piece.raw.data(), at, piece.raw_line);
+    if (piece.hole_at >= 0) {
+      char digits[max_digits + 1];
+      int length = std::snprintf(digits, sizeof digits, "%zu", last_packed);
+      add(reinterpret_cast<unsigned char*>(digits), static_cast<size_t>(length), piece.raw_line);
+      add(piece.raw.data() + at, piece.raw.size() - at, piece.raw_line);
+    }
+    if (!piece.has_stream) return;
+    add(piece.packed.data(), piece.packed_size, piece.stream_line);
+    last_packed = piece.packed_size;
+  }
+
+  // Writes the bytes; a failure is named by the part whose bytes did not
+  // all reach the file, and nothing after it is written.
+  void write(FlateQueue& queue, std::unique_lock<std::mutex>& lock) {
+    size_t written = failed ? bytes.size() : std::fwrite(bytes.data(), 1, bytes.size(), queue.file);
+    int error = errno;
+    if (written < bytes.size()) {
+      size_t part = 0;
+      while (parts[part].first <= written) ++part;
+      lock.lock();
+      failed = queue.failed = true;
+      queue.failed_line = parts[part].second;
+      queue.failed_errno = error;
+      lock.unlock();
+    }
+    bytes.clear();
+    parts.clear();
+  }
+};
 
 void compress_piece(FlateQueue& queue, Piece& piece, int thread) {
   piece.packed_size = libdeflate_zlib_compress(queue.compressors[thread][piece.level],
@@ -159,8 +190,8 @@ void compress_claimed(FlateQueue& queue, Piece& piece, std::unique_lock<std::mut
 
 void work(FlateQueue* queue_pointer) {
   FlateQueue& queue = *queue_pointer;
-  size_t last_packed = 0;
-  bool failed = false;
+  Batch batch;
+  batch.bytes.reserve(2 * batch_size);
   std::unique_lock<std::mutex> lock(queue.mutex);
   for (;;) {
     if (queue.abandon) return;
@@ -168,23 +199,27 @@ void work(FlateQueue* queue_pointer) {
       Piece& piece = queue.pieces[queue.head % piece_count];
       if (!piece.has_stream || piece.state == PieceState::packed) {
         lock.unlock();
-        int64_t line = 0;
-        bool ok = failed || write_piece(queue, piece, last_packed, line);
-        int error = errno;
+        batch.add_piece(piece);
+        if (batch.bytes.size() >= batch_size) batch.write(queue, lock);
         lock.lock();
-        if (!ok) {
-          failed = queue.failed = true;
-          queue.failed_line = line;
-          queue.failed_errno = error;
-        }
         ++queue.head;
-        queue.wake_main.notify_one();
+        queue.wake_main.notify_one();  // the piece is free
         continue;
       }
     }
     if (Piece* piece = claim(queue)) {
       compress_claimed(queue, *piece, lock, 1);
       continue;
+    }
+    if (!batch.bytes.empty()) {  // nothing else to do: out with it
+      lock.unlock();
+      batch.write(queue, lock);
+      lock.lock();
+      continue;
+    }
+    if (queue.written != queue.head) {
+      queue.written = queue.head;
+      queue.wake_main.notify_one();
     }
     if (queue.quit && queue.head == queue.tail) return;
     queue.wake_worker.wait(lock);
@@ -282,7 +317,7 @@ void publish(FlateQueue& queue) {
 void drain(FlateQueue& queue) {
   if (queue.open) publish(queue);
   std::unique_lock<std::mutex> lock(queue.mutex);
-  while (queue.head < queue.tail) {
+  while (queue.written < queue.tail) {
     if (Piece* waiting = claim(queue)) {
       compress_claimed(queue, *waiting, lock, 0);
       queue.wake_worker.notify_one();
@@ -323,15 +358,15 @@ bool queue_take_stream(const unsigned char* plain, int size, int level) {
   size_t bound = libdeflate_zlib_compress_bound(queue.compressors[0][level], size);
   if (bound > flate_whole_out_size) return false;  // where it is compressed would not hold it
   Piece& piece = open_piece(queue);
-  piece.has_stream = true;
   piece.plain.assign(plain, plain + size);
-  piece.level = level;
-  piece.stream_line = current_line();
   if (piece.packed.size() < bound) piece.packed.resize(bound);
-  piece.job = static_cast<int32_t>(queue.job_plain.size());
   queue.job_plain.push_back(size);
   queue.job_packed.push_back(0);
-  queue.breaks.push_back(piece.job * 2);
+  queue.breaks.push_back(static_cast<int32_t>(queue.job_plain.size() - 1) * 2);
+  piece.job = static_cast<int32_t>(queue.job_plain.size() - 1);
+  piece.has_stream = true;  // complete: a stop from here on writes it
+  piece.level = level;
+  piece.stream_line = current_line();
   queue.growth += static_cast<int64_t>(bound) - size + max_digits;
   run.output_queued = true;
   publish(queue);
