@@ -145,7 +145,9 @@ TEST(Compress, SecondThreadGivesTheSameFile) {
     setrlimit(RLIMIT_FSIZE, &before);
     std::signal(SIGXFSZ, previous);
     EXPECT_EQ(beside.console, alone.console);
-    if (c.file_limit) EXPECT_EQ(beside.console.find("line 1 "), std::string::npos);  // a later one
+    if (c.file_limit) {
+      EXPECT_EQ(beside.console.find("line 1 "), std::string::npos);  // a later one
+    }
     EXPECT_EQ(beside.status, alone.status);
     EXPECT_TRUE(beside.pdf == alone.pdf);
   }
