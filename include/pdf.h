@@ -114,8 +114,9 @@ void queue_object_begun(int32_t number);  // its offset is put right at the sett
 // bytes_written true again; returns how far it moved. A failed write stops
 // the run (code 72).
 int64_t queue_settle();
-// At the end of a run, stop or not: writes what is queued and ends the
-// thread. True when a write failed (the stop names *failed_line).
+// At the end of a run, stop or not (and again when the output closes):
+// writes what is queued and ends the thread. True when a write failed (the
+// stop names *failed_line).
 bool queue_finish(int64_t* failed_line);
 
 // Compresses a small stream held in memory (at most io_buffer_size bytes),

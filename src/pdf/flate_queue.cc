@@ -444,21 +444,20 @@ int64_t queue_settle() {
 
 bool queue_finish(int64_t* failed_line) {
   if (!run.flate_queue) return false;
-  FlateQueue& queue = *run.flate_queue;
+  std::unique_ptr<FlateQueue, FlateQueueDeleter> ending = std::move(run.flate_queue);
+  FlateQueue& queue = *ending;
   OutputStream& out = run.output_file;
   run.output_queued = false;
   try {
     if (queue.open && !queue.pieces[queue.tail % piece_count].has_raw) queue.open = false;
     drain(queue);
   } catch (...) {
-    stop_worker(queue, true);
-    return false;
+    return false;  // the thread ends with `ending`
   }
   stop_worker(queue, false);
   if (queue.failed) {
     output_failed(queue.failed_errno);
     out.fill = 0;
-    queue.hole_at = -1;
     *failed_line = queue.failed_line;
     return true;
   }
@@ -469,7 +468,6 @@ bool queue_finish(int64_t* failed_line) {
     char digits[max_digits + 1];
     int length = std::snprintf(digits, sizeof digits, "%lld", static_cast<long long>(packed));
     int at = queue.hole_at;
-    queue.hole_at = -1;
     if (!write_all(out.file, out.buffer, static_cast<size_t>(at)) ||
         !write_all(out.file, reinterpret_cast<unsigned char*>(digits), length))
       output_failed(errno);

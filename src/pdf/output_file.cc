@@ -329,6 +329,8 @@ bool output_close(bool keep) {
   bool ok = true;
   int lock = -1;  // the temporary file stays locked until it has its new name
   if (out.file) {
+    int64_t failed_line;
+    queue_finish(&failed_line);  // what the second thread holds goes first
     flate_abandon();  // a stop inside a compressed stream
     ok = output_write_buffer();
     int fd = fileno(out.file);
