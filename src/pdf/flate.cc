@@ -29,6 +29,7 @@ struct FlateStream {
   int64_t compressed;  // compressed bytes written so far
   libdeflate_compressor* whole;
   int whole_level;
+  int64_t ended;  // streams ended so far
   unsigned char out[flate_whole_out_size];
 };
 
@@ -114,8 +115,10 @@ void flate_write_buffer() {
 int64_t flate_end() {
   FlateStream& flate = *run.flate;
   OutputStream& out = run.output_file;
+  // The first stream is compressed here: a document of one page starts no
+  // thread.
   if (!flate.streaming) {
-    if (queue_take_stream(out.buffer, out.fill, flate.level)) {
+    if (flate.ended++ > 0 && queue_take_stream(out.buffer, out.fill, flate.level)) {
       out.fill = 0;
       flate.active = false;
       return flate_length_pending;
