@@ -9,6 +9,9 @@
 //                                 discarded; prints the median wall time in
 //                                 seconds and the peak resident memory in
 //                                 KiB ("0.123456 3520")
+//   benchtool spread RUNS CMD...  the same, printing the distribution of the
+//                                 wall times in milliseconds: least, median,
+//                                 90th and 99th percentiles, most
 //
 // Everything generated is the same on every run.
 #include <sys/resource.h>
@@ -260,7 +263,7 @@ int generate(const std::string& dir, const std::string& jpeg_path) {
   return 0;
 }
 
-int measure(int runs, char** command) {
+int measure(int runs, char** command, bool spread) {
   std::vector<double> seconds;
   long peak_kib = 0;
   for (int r = 0; r < runs; ++r) {
@@ -283,6 +286,11 @@ int measure(int runs, char** command) {
     peak_kib = std::max(peak_kib, usage.ru_maxrss);
   }
   std::sort(seconds.begin(), seconds.end());
+  if (spread) {
+    auto at = [&](double share) { return 1000 * seconds[static_cast<size_t>(share * (runs - 1))]; };
+    std::printf("%.2f %.2f %.2f %.2f %.2f\n", at(0), at(0.5), at(0.9), at(0.99), at(1));
+    return 0;
+  }
   std::printf("%.6f %ld\n", seconds[seconds.size() / 2], peak_kib);
   return 0;
 }
@@ -292,7 +300,10 @@ int measure(int runs, char** command) {
 int main(int argc, char** argv) {
   std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "generate" && argc == 4) return generate(argv[2], argv[3]);
-  if (mode == "measure" && argc > 3) return measure(std::atoi(argv[2]), argv + 3);
-  std::fprintf(stderr, "usage: benchtool generate DIR JPEG | benchtool measure RUNS COMMAND...\n");
+  bool spread = mode == "spread";
+  if ((mode == "measure" || spread) && argc > 3 && std::atoi(argv[2]) > 0)
+    return measure(std::atoi(argv[2]), argv + 3, spread);
+  std::fprintf(stderr,
+               "usage: benchtool generate DIR JPEG | benchtool measure|spread RUNS COMMAND...\n");
   return 2;
 }

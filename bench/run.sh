@@ -27,7 +27,10 @@
 # compared by throughput, with their PDF's size for those 400 KB.
 # The 4 MB text also goes through kestrin --plain, beside enscript and a2ps
 # with ps2pdf, each with its page heads (time, memory, size).
-# Then instructions per input byte of the 4 MB document under callgrind, and
+# Then the empty document 300 times (the distribution of its start-up), the
+# large text beside dd with fsync (the same durability) and cat, the
+# instructions per input byte of the 4 MB document under callgrind with and
+# without -w (what the warnings cost), and
 # last the editor latencies: keystroke to diagnostics in the language
 # server and save to new PDF in watch mode, for a letter and the 4 MB
 # document (bench/editor.mjs, with vscode-jsonrpc from editors/vscode).
@@ -213,11 +216,29 @@ for name in ${INPUTS:-large medium empty font-mono mixed jpegs gifs image-jpegs 
   fi
 done
 
+# Start-up: the empty document, many times, as a distribution.
+read -r least median p90 p99 most < <("$tool" spread 300 "$kestrin" empty.txt empty.pdf)
+echo "empty document, 300 runs (ms): least $least, median $median, 90% $p90, 99% $p99, most $most"
+
+# The large text with the same durability as kestrin's (written, synced,
+# in place): dd through user space with fsync, and cat inside the kernel.
+read -r d_time _ < <(measure dd if=large.txt of=dd.out bs=64k conv=fsync status=none)
+read -r k_time _ < <(measure "$kestrin" large.txt large.pdf)
+read -r c_time _ < <(measure sh -c 'cat large.txt > cat.out')
+awk -v k="$k_time" -v d="$d_time" -v c="$c_time" -v b="$(stat -c %s large.txt)" 'BEGIN {
+  printf "large.txt synced: kestrin %.1f MB/s, dd conv=fsync %.1f MB/s (kestrin %.2fx dd), cat %.1f MB/s\n",
+    b / 1e6 / k, b / 1e6 / d, d / k, b / 1e6 / c }'
+
 if have valgrind; then
-  total=$(valgrind --tool=callgrind --callgrind-out-file=/dev/null "$kestrin" medium.txt medium.pdf 2>&1 |
-          sed -n 's/.*Collected : \([0-9]*\).*/\1/p')
-  awk -v i="$total" -v b="$(stat -c %s medium.txt)" \
-      'BEGIN { printf "instructions per input byte (medium.txt, callgrind): %.1f\n", i / b }'
+  instructions() {
+    valgrind --tool=callgrind --callgrind-out-file=/dev/null "$kestrin" "$@" medium.txt medium.pdf 2>&1 |
+      sed -n 's/.*Collected : \([0-9]*\).*/\1/p'
+  }
+  total=$(instructions)
+  quiet=$(instructions -w)
+  awk -v i="$total" -v w="$quiet" -v b="$(stat -c %s medium.txt)" 'BEGIN {
+    printf "instructions per input byte (medium.txt, callgrind): %.1f, %.1f with -w (warnings %+.0f%%)\n",
+      i / b, w / b, 100 * (i - w) / w }'
 else
   echo "instructions per input byte: valgrind not installed"
 fi

@@ -58,6 +58,12 @@ bool output_identity(const char* path, FileId* id);
 // once any write has failed.
 bool output_write_buffer();
 void output_failed(int error_number);  // records the first failure
+// Counts `size` bytes just written to the file; every few megabytes of them
+// the disk starts writing them out, unless --no-sync, so that the sync at
+// the end waits only for the last few.
+void output_file_wrote(size_t size);
+// The same for any thread, with the counts it is given (`sync`: not --no-sync).
+void file_wrote(int fd, bool sync, int64_t& file_bytes, int64_t& writeback_from, size_t size);
 
 // Writes out the buffer; a failed write stops the run (code 72).
 void output_flush();

@@ -160,6 +160,8 @@ struct OutputStream {
   OutputWay way;
   bool temp_unnamed;  // the temporary file has no name until the run succeeds
   int target_fd = -1;  // copy_over: the output, open for writing since the start
+  int64_t file_bytes;      // bytes written to the file so far
+  int64_t writeback_from;  // where the disk's last writeback began
   // The temporary file's name while it has one (src/pdf/temp_file.cc); a
   // plain array, for the signal handler that removes it.
   char temp_path[PATH_MAX];

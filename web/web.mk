@@ -26,7 +26,14 @@ KESTRIN_VERSION := $(shell sed -n "s/^project.kestrin VERSION \([0-9.]*\).*/\1/p
 WASM_CXXFLAGS = -O2 -fexceptions -std=c++17 -Wall -Wextra -Iinclude -I$(WASM_BUILD)/deps/include \
   -I$(WASM_BUILD)/deps/include/harfbuzz -I$(WASM_BUILD)/deps/include/fribidi \
   -DKESTRIN_VERSION='"$(KESTRIN_VERSION)"'
-WASM_LDFLAGS = -O2 -fexceptions -sMODULARIZE=1 -sEXPORT_ES6=1 -sEXPORT_NAME=createKestrinModule \
+# Linked with -O2 (-O3 and SIMD were no faster, and larger), except that a
+# function with one caller is inlined only when small (binaryen inlines it
+# whatever its size by default): the engines compile each function quickly
+# first and well only for its later calls, so the page loop inlined into the
+# run, which is called once, would never leave the quick compilation (half
+# the speed on a long text).
+WASM_LDFLAGS = -O2 -sBINARYEN_EXTRA_PASSES=--one-caller-inline-max-function-size=100 \
+  -fexceptions -sMODULARIZE=1 -sEXPORT_ES6=1 -sEXPORT_NAME=createKestrinModule \
   -sENVIRONMENT=web,worker -sALLOW_MEMORY_GROWTH=1 -sINITIAL_MEMORY=16MB -sINVOKE_RUN=0 \
   -sEXIT_RUNTIME=0 -sFILESYSTEM=1 -sEXPORTED_RUNTIME_METHODS=FS \
   -sEXPORTED_FUNCTIONS=_malloc,_free
@@ -61,7 +68,8 @@ $(WASM_BUILD)/obj/%.o: %.cc $(WASM_LIBRARY_FILES) $(wildcard include/*.h)
 	@mkdir -p $(dir $@)
 	$(EM_ENV) em++ $(WASM_CXXFLAGS) -c $< -o $@
 
-$(WASM_BUILD)/kestrin.js: $(WASM_OBJECTS) $(WASM_LIBRARY_FILES)
+# Linked again when the flags above change.
+$(WASM_BUILD)/kestrin.js: $(WASM_OBJECTS) $(WASM_LIBRARY_FILES) web/web.mk
 	$(EM_ENV) em++ $(WASM_LDFLAGS) $(WASM_OBJECTS) $(WASM_LIBRARY_FILES) -o $@
 	mkdir -p $(NPM_DIR)/dist
 	cp $(WASM_BUILD)/kestrin.js $(NPM_DIR)/dist/kestrin-core.js

@@ -67,6 +67,7 @@ bool input_open_file(const char* path) {
   InputStream& in = run.input_file;
   in.file = open_for_reading(path, &in.id, true);
   if (!in.file) return false;
+  std::setvbuf(in.file, nullptr, _IONBF, 0);  // the window is the buffer: one read a refill
   in.name = std::strcmp(path, "-") == 0 ? "<stdin>" : path;
   in.open = true;
   in.next = in.end = in.start = in.buffer;

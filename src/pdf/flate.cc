@@ -43,6 +43,7 @@ namespace {
 
 void write_to_file(FlateStream& flate, const unsigned char* data, size_t size) {
   if (size > 0 && std::fwrite(data, 1, size, run.output_file.file) != size) output_failed(errno);
+  output_file_wrote(size);
   flate.compressed += static_cast<int64_t>(size);
 }
 

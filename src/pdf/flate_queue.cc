@@ -73,6 +73,10 @@ struct FlateQueue {
   std::condition_variable wake_worker, wake_main;
   std::thread worker;
   std::FILE* file;
+  bool sync;  // not --no-sync: the disk's writeback is started as the file grows
+  // The output's counts of src/pdf/output_file.cc, the worker's while
+  // pieces wait (the composing thread writes nothing to the file then).
+  int64_t file_bytes = 0, writeback_from = 0;
   Piece pieces[piece_count];
   // Pieces head .. tail - 1 are the worker's to write; pieces[tail] is being
   // filled once open is set.
@@ -156,6 +160,7 @@ struct Batch {
       queue.failed_errno = error;
       lock.unlock();
     }
+    file_wrote(fileno(queue.file), queue.sync, queue.file_bytes, queue.writeback_from, written);
     bytes.clear();
     parts.clear();
   }
@@ -256,6 +261,7 @@ bool start_worker(FlateQueue& queue) {
 FlateQueue* make_queue() {
   std::unique_ptr<FlateQueue, FlateQueueDeleter> queue(new FlateQueue);
   queue->file = run.output_file.file;
+  queue->sync = run.options.sync;
   if (!start_worker(*queue)) return nullptr;
   return queue.release();
 }
@@ -313,7 +319,8 @@ void publish(FlateQueue& queue) {
   queue.wake_worker.notify_one();
 }
 
-// Waits until the worker has written every piece, compressing meanwhile.
+// Waits until the worker has written every piece, compressing meanwhile;
+// the file's counts come back from the worker.
 void drain(FlateQueue& queue) {
   if (queue.open) publish(queue);
   std::unique_lock<std::mutex> lock(queue.mutex);
@@ -324,6 +331,10 @@ void drain(FlateQueue& queue) {
     } else {
       queue.wake_main.wait(lock);
     }
+  }
+  if (run.output_queued) {
+    run.output_file.file_bytes = queue.file_bytes;
+    run.output_file.writeback_from = queue.writeback_from;
   }
 }
 
@@ -368,6 +379,11 @@ bool queue_take_stream(const unsigned char* plain, int size, int level) {
   piece.level = level;
   piece.stream_line = current_line();
   queue.growth += static_cast<int64_t>(bound) - size + max_digits;
+  if (!run.output_queued) {  // the file's counts go over to the worker
+    std::lock_guard<std::mutex> lock(queue.mutex);
+    queue.file_bytes = run.output_file.file_bytes;
+    queue.writeback_from = run.output_file.writeback_from;
+  }
   run.output_queued = true;
   publish(queue);
   return true;
@@ -447,13 +463,14 @@ bool queue_finish(int64_t* failed_line) {
   std::unique_ptr<FlateQueue, FlateQueueDeleter> ending = std::move(run.flate_queue);
   FlateQueue& queue = *ending;
   OutputStream& out = run.output_file;
-  run.output_queued = false;
   try {
     if (queue.open && !queue.pieces[queue.tail % piece_count].has_raw) queue.open = false;
     drain(queue);
   } catch (...) {
+    run.output_queued = false;
     return false;  // the thread ends with `ending`
   }
+  run.output_queued = false;
   stop_worker(queue, false);
   if (queue.failed) {
     output_failed(queue.failed_errno);
@@ -471,6 +488,7 @@ bool queue_finish(int64_t* failed_line) {
     if (!write_all(out.file, out.buffer, static_cast<size_t>(at)) ||
         !write_all(out.file, reinterpret_cast<unsigned char*>(digits), length))
       output_failed(errno);
+    output_file_wrote(static_cast<size_t>(at + length));
     std::memmove(out.buffer, out.buffer + at, static_cast<size_t>(out.fill - at));
     out.fill -= at;
   }

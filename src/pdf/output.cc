@@ -26,8 +26,11 @@ bool output_write_buffer() {
     queue_raw(out.buffer, fill);
     return true;
   }
-  if (fill > 0 && std::fwrite(out.buffer, 1, fill, out.file) != static_cast<size_t>(fill))
-    output_failed(errno);
+  if (fill > 0) {
+    if (std::fwrite(out.buffer, 1, fill, out.file) != static_cast<size_t>(fill))
+      output_failed(errno);
+    output_file_wrote(static_cast<size_t>(fill));
+  }
   return !out.failed;
 }
 

@@ -168,6 +168,28 @@ int open_replacement(const char* path, const std::string& target, const struct s
   return fd;
 }
 
+}  // namespace
+
+void output_file_wrote(size_t size) {
+  OutputStream& out = run.output_file;
+  file_wrote(fileno(out.file), run.options.sync, out.file_bytes, out.writeback_from, size);
+}
+
+void file_wrote(int fd, bool sync, int64_t& file_bytes, int64_t& writeback_from, size_t size) {
+  file_bytes += static_cast<int64_t>(size);
+#if defined(SYNC_FILE_RANGE_WRITE) && !defined(__EMSCRIPTEN__)
+  constexpr int64_t writeback_step = 8 << 20;
+  if (file_bytes - writeback_from < writeback_step || !sync) return;
+  // Asks only to start: the run goes on while the disk writes.
+  sync_file_range(fd, writeback_from, file_bytes - writeback_from, SYNC_FILE_RANGE_WRITE);
+  writeback_from = file_bytes;
+#else
+  (void)fd, (void)sync, (void)writeback_from;
+#endif
+}
+
+namespace {
+
 // Flushes the file at `fd` to the disk unless --no-sync; false on failure.
 bool sync_to_disk(int fd) {
   if (!run.options.sync || fsync(fd) == 0) return true;

@@ -18,6 +18,111 @@ function bytesOf(value) {
   throw new TypeError('kestrin: a document and its files must be strings or bytes');
 }
 
+// The files of a run live in the program's in-memory file system. The
+// document and the files given are lent to it, not copied: a file the program
+// writes to is copied first, so the caller's bytes never change. The files
+// the program writes (the PDF) grow in place, in a resizable buffer where
+// the engine has one, instead of being copied into a larger buffer again
+// and again; handOver then moves the PDF into a buffer of its exact size
+// from the end backwards, shrinking the resizable one as it goes, so that
+// the PDF is not held twice. Without resizable buffers a file doubles.
+const reservation = 2 ** 32;  // the address space a growing file reserves
+const growthStep = 1 << 20;
+const handOverStep = 4 << 20;
+const resizable = (() => {
+  try {
+    return new ArrayBuffer(0, { maxByteLength: 1 }).resizable === true;
+  } catch {
+    return false;
+  }
+})();
+const patched = new WeakSet();
+
+function growInPlace(node, end) {
+  const contents = node.contents;
+  const capacity = contents ? contents.length : 0;
+  if (end <= capacity || !(contents instanceof Uint8Array)) return;
+  const wanted = Math.max(end, capacity + Math.floor(capacity / 8));
+  const size = Math.min(Math.ceil(wanted / growthStep) * growthStep, reservation);
+  if (contents.buffer.resizable && contents.byteOffset === 0 && end <= reservation) {
+    contents.buffer.resize(size);  // a view that tracks the buffer's length
+    return;
+  }
+  let grown = null;
+  if (resizable && end <= reservation) {
+    try {
+      grown = new Uint8Array(new ArrayBuffer(size, { maxByteLength: reservation }));
+    } catch {
+      // no address space for it: a plain buffer below
+    }
+  }
+  grown ??= new Uint8Array(Math.max(end, capacity * 2));
+  grown.set(contents.subarray(0, node.usedBytes));
+  node.contents = grown;
+}
+
+// Makes the program's writes to the in-memory files go through growInPlace
+// and copy lent bytes before changing them.
+function patchWrites(module, FS) {
+  if (patched.has(module)) return;
+  patched.add(module);
+  FS.writeFile('/.kestrin-probe', new Uint8Array(0));
+  const ops = FS.lookupPath('/.kestrin-probe').node.stream_ops;
+  FS.unlink('/.kestrin-probe');
+  const write = ops.write;
+  ops.write = (stream, buffer, offset, length, position, canOwn) => {
+    const node = stream.node;
+    if (length > 0 && node.lent && node.contents) {
+      node.contents = node.contents.slice(0, node.usedBytes);
+      node.lent = false;
+    }
+    try {
+      if (length > 0 && node.usedBytes > 0) growInPlace(node, position + length);
+    } catch (error) {
+      // No memory for a larger file: the write fails as on a full disk, and
+      // the run stops with "can't write the output" instead of trapping.
+      if (error instanceof RangeError) throw new FS.ErrnoError(51);  // ENOSPC
+      throw error;
+    }
+    return write(stream, buffer, offset, length, position, canOwn);
+  };
+}
+
+function lend(FS, path, bytes) {
+  FS.writeFile(path, bytes, { canOwn: bytes.length > 0 });
+  if (bytes.length > 0) FS.lookupPath(path).node.lent = true;
+}
+
+// The bytes of the file at `path`, which is then emptied; empty when there
+// is no such file.
+function handOver(FS, path) {
+  let node;
+  try {
+    node = FS.lookupPath(path, { follow: true }).node;
+  } catch {
+    return new Uint8Array(0);
+  }
+  const contents = node.contents;
+  const size = node.usedBytes ?? 0;
+  if (!FS.isFile(node.mode)) return new Uint8Array(0);
+  if (size > 0 && !(contents instanceof Uint8Array)) return FS.readFile(path);
+  node.contents = null;
+  node.usedBytes = 0;
+  if (size === 0) return new Uint8Array(0);
+  if (!contents.buffer.resizable || node.lent) {
+    const whole = !node.lent && contents.byteOffset === 0 && contents.buffer.byteLength === size;
+    return whole ? contents : contents.slice(0, size);
+  }
+  const bytes = new Uint8Array(size);
+  for (let end = size; end > 0; ) {
+    const start = Math.max(0, end - handOverStep);
+    bytes.set(contents.subarray(start, end), start);
+    contents.buffer.resize(start);
+    end = start;
+  }
+  return bytes;
+}
+
 function makeTree(FS, path) {
   const parts = path.split('/');
   parts.pop();
@@ -108,6 +213,7 @@ export async function compile(source, options = {}) {
   });
   const module = await loadKestrin(options.wasm);
   const { FS } = module;
+  patchWrites(module, FS);
   const dir = `/run-${++runs}`;
   const name = options.name ?? 'document.txt';
   const output = name.replace(/\.[^./]*$/, '') + '.pdf';
@@ -118,11 +224,11 @@ export async function compile(source, options = {}) {
     FS.chdir(dir);
     for (const [path, data] of [...entriesOf(options.files), ...liberation]) {
       makeTree(FS, path);
-      FS.writeFile(path, bytesOf(data));
+      lend(FS, path, bytesOf(data));
       if (path.startsWith('/')) created.push(path);
     }
     makeTree(FS, name);
-    FS.writeFile(name, bytesOf(source));
+    lend(FS, name, bytesOf(source));
     let run;
     try {
       run = runKestrin(module, ['kestrin', ...commandLineOptions(options), '--', name, output], true);
@@ -130,12 +236,7 @@ export async function compile(source, options = {}) {
       instanceFailed = error instanceof KestrinError;  // dropped: nothing to tidy
       throw error;
     }
-    let pdf = new Uint8Array(0);
-    try {
-      pdf = FS.readFile(output);
-    } catch {
-      // no output file was made
-    }
+    const pdf = handOver(FS, output);
     return {
       pdf,
       status: run.status,

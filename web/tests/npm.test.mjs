@@ -90,6 +90,23 @@ test('compile returns the PDF, status, console text and warnings of the native p
   }
 });
 
+// The document and files are lent to the program, not copied: one of them
+// that the PDF replaces stays as given. A PDF of megabytes grows in place and
+// comes back whole, in a buffer of its own.
+test('the bytes given stay unchanged and a long PDF comes back whole', async () => {
+  const { compile } = await load();
+  const source = Buffer.from('a line of page text, and the next one below it\n'.repeat(200000));
+  const given = Buffer.from(source);
+  const result = await compile(source, { files: { 'document.pdf': source } });
+  assert.equal(result.console, '\nno errors\n');
+  assert.ok(source.equals(given));
+  assert.equal(result.pdf.buffer.byteLength, result.pdf.length);
+  const dir = fs.mkdtempSync(path.join(project, 'long-'));
+  fs.writeFileSync(path.join(dir, 'document.txt'), source);
+  spawnSync(native, ['document.txt', 'document.pdf'], { cwd: dir });
+  assert.ok(Buffer.from(result.pdf).equals(fs.readFileSync(path.join(dir, 'document.pdf'))));
+});
+
 test('warnings and the stop are read from standard error and the console', async () => {
   const { parseWarnings, parseStop, commandLineOptions } = await load();
   const stderr = 'doc.txt:3: warning: line wider than the paper\ndoc.txt: warning: 2 more of the kind "x" not shown\n';
