@@ -63,6 +63,8 @@ void output_failed(int error_number);  // records the first failure
 // the disk starts writing them out, unless --no-sync, so that the sync at
 // the end waits only for the last few.
 void output_file_wrote(size_t size);
+// The same for any thread, with the counts it is given (`sync`: not --no-sync).
+void file_wrote(int fd, bool sync, int64_t& file_bytes, int64_t& writeback_from, size_t size);
 
 // Writes out the buffer; a failed write stops the run (code 72).
 void output_flush();
@@ -94,9 +96,13 @@ inline void emit_raw_byte(int byte) {
 
 // Flate streams: between flate_begin and flate_end every byte the channel
 // takes is compressed before it reaches the file. flate_end returns the
-// compressed byte count and leaves bytes_written at the file's true offset.
+// compressed byte count and leaves bytes_written at the file's true offset,
+// or, when the stream went to the second thread (flate_length_pending), the
+// plain count: length_object then leaves room for the count.
 void flate_begin(int level);
 constexpr int compress_level = 1;  // the level -z uses for every stream
+constexpr int64_t flate_length_pending = -1;
+constexpr int flate_whole_out_size = io_buffer_size + io_buffer_size / 8 + 1024;
 int64_t flate_end();
 bool flate_active();
 void flate_write_buffer();  // the channel's buffer into the compressor
@@ -112,6 +118,24 @@ void flate_finish();
 void flate_apart_begin(int level, uint64_t size);
 void flate_apart_put(const unsigned char* data, size_t size);
 std::vector<unsigned char> flate_apart_end();
+
+// The queue of the second thread (src/pdf/flate_queue.cc). While
+// run.output_queued is set, the channel's buffer goes to the queue when it
+// is written, and bytes_written counts plain bytes.
+// Hands a whole stream of `size` plain bytes over to be compressed at
+// `level`; false when it cannot be (no thread): compress it here.
+bool queue_take_stream(const unsigned char* plain, int size, int level);
+void queue_raw(const unsigned char* data, int size);  // bytes written as they are
+void queue_length_hole();  // the last stream's length goes here
+void queue_object_begun(int32_t number);  // its offset is put right at the settle
+// Waits until the queue is written, puts the offsets right and makes
+// bytes_written true again; returns how far it moved. A failed write stops
+// the run (code 72).
+int64_t queue_settle();
+// At the end of a run, stop or not (and again when the output closes):
+// writes what is queued and ends the thread. True when a write failed (the
+// stop names *failed_line).
+bool queue_finish(int64_t* failed_line);
 
 // Compresses a small stream held in memory (at most io_buffer_size bytes),
 // whose dictionary gives its length directly; the bytes stay valid until the

@@ -101,6 +101,7 @@ struct RunHost {
   bool regular_files_only = false;  // pictures, fonts, sounds and verbatim files must be plain
                                     // files: a server reads no pipe (its own standard input)
                                     // and waits on no FIFO
+  bool compress_beside = true;  // Flate streams compressed on a second thread (same PDF)
 };
 
 // The input file, read through a window of its own so that no byte costs a
@@ -175,6 +176,12 @@ struct OutputStream {
 struct FlateStream;
 struct FlateStreamDeleter {
   void operator()(FlateStream* stream) const;
+};
+// Its second thread and the queue of what waits to be written
+// (src/pdf/flate_queue.cc); the thread ends before the record is reset.
+struct FlateQueue;
+struct FlateQueueDeleter {
+  void operator()(FlateQueue* queue) const;
 };
 
 // The bytes of one bracket block, collected while the warnings read it.
@@ -300,6 +307,8 @@ struct RunState {
   int last_char_written;     // last text character, 0 after raw bytes
 
   std::unique_ptr<FlateStream, FlateStreamDeleter> flate;  // null until -z compresses
+  std::unique_ptr<FlateQueue, FlateQueueDeleter> flate_queue;  // null until a stream goes there
+  bool output_queued;  // output waits in flate_queue: bytes_written counts plain bytes
 
   // External files: the one being read, for what standard error says.
   char external_name[max_sting + 1];

@@ -105,6 +105,9 @@ void report_stop(const Stop& stop, Place place) {
 // Closes the files and prints the console line; returns the exit status. The
 // output is kept only when the run succeeded.
 int finish_run(Stop stop) {
+  // A write the second thread failed came before anything the run did since.
+  int64_t failed_line;
+  if (queue_finish(&failed_line)) stop = Stop{72, msg_cant_write_output, failed_line, no_place};
   Place place = stop.place;
   if (place.line < 0) place = run.input_ended ? no_place : current_place();
   input_close();

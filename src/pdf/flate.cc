@@ -35,8 +35,6 @@
 #endif
 
 namespace {
-constexpr int whole_out_size = io_buffer_size + io_buffer_size / 8 + 1024;
-
 // Deflates `size` plain bytes with `flush` as zlib's flush mode, giving what
 // comes out, at most io_buffer_size bytes at a time, to `put`.
 template <typename Put>
@@ -105,7 +103,8 @@ struct FlateStream {
   int64_t compressed;  // compressed bytes written so far (the worker's while it runs)
   libdeflate_compressor* whole;
   int whole_level;
-  unsigned char out[whole_out_size];
+  int64_t ended;  // streams ended so far
+  unsigned char out[flate_whole_out_size];
   // A stream compressed into memory beside the channel's (flate_apart_*).
   z_stream apart;
   int apart_level, apart_made;
@@ -234,6 +233,7 @@ void deflate_piece(FlateStream& flate, unsigned char* data, int size, int flush)
 // One zlib stream serves every Flate stream of the run, reset for each: a
 // fresh one per page would take and give back its memory every time.
 void start_streaming(FlateStream& flate, bool threaded) {
+  flate.start += queue_settle();  // the file written up to here
   ready_zlib(flate.zs, flate.zs_level, flate.level);
   flate.streaming = true;
 #if KESTRIN_FLATE_THREAD
@@ -312,6 +312,16 @@ void flate_finish() {
 int64_t flate_end() {
   FlateStream& flate = *run.flate;
   OutputStream& out = run.output_file;
+  // The first stream is compressed here: a document of one page starts no
+  // thread.
+  if (!flate.streaming) {
+    if (flate.ended++ > 0 && queue_take_stream(out.buffer, out.fill, flate.level)) {
+      out.fill = 0;
+      flate.active = false;
+      return flate_length_pending;
+    }
+    flate.start += queue_settle();  // compressed here: what is queued goes first
+  }
   if (flate.streaming) {
     flate_finish();
   } else if (!compress_whole(flate, out.buffer, out.fill)) {

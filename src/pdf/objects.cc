@@ -13,6 +13,7 @@
 void begin_object(const char* text) {
   int32_t number = run.next_object;
   if (number >= max_obj) fatal_error(48, msg_too_many_objects);
+  if (run.output_queued) queue_object_begun(number);
   // A cross-reference entry holds ten digits of offset, and no more.
   if (run.bytes_written > max_xref_offset) fatal_error(75, msg_output_too_large);
   run.xref_offset[number] = run.bytes_written;
@@ -29,7 +30,10 @@ void whole_object(const char* text) {
 
 void length_object(int64_t length) {
   begin_object("");
-  emit_int(length);
+  if (length == flate_length_pending)
+    queue_length_hole();
+  else
+    emit_int(length);
   emit_text("\nendobj\n");
 }
 
@@ -43,6 +47,7 @@ int32_t reserve_object() { return run.next_object++; }
 // Each entry is exactly 20 bytes: ten-digit offset, blank, generation,
 // blank, keyword, CR LF.
 void write_xref() {
+  queue_settle();
   run.xref_offset[0] = run.bytes_written;
   emit_text("xref\n0 ");
   emit_int(run.next_object);

@@ -22,6 +22,10 @@ bool output_write_buffer() {
   if (flate_active()) flate_write_buffer();
   int fill = out.fill;
   out.fill = 0;
+  if (run.output_queued) {
+    queue_raw(out.buffer, fill);
+    return true;
+  }
   if (fill > 0) {
     if (std::fwrite(out.buffer, 1, fill, out.file) != static_cast<size_t>(fill))
       output_failed(errno);

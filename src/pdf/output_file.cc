@@ -172,14 +172,19 @@ int open_replacement(const char* path, const std::string& target, const struct s
 
 void output_file_wrote(size_t size) {
   OutputStream& out = run.output_file;
-  out.file_bytes += static_cast<int64_t>(size);
+  file_wrote(fileno(out.file), run.options.sync, out.file_bytes, out.writeback_from, size);
+}
+
+void file_wrote(int fd, bool sync, int64_t& file_bytes, int64_t& writeback_from, size_t size) {
+  file_bytes += static_cast<int64_t>(size);
 #if defined(SYNC_FILE_RANGE_WRITE) && !defined(__EMSCRIPTEN__)
   constexpr int64_t writeback_step = 8 << 20;
-  if (out.file_bytes - out.writeback_from < writeback_step || !run.options.sync) return;
+  if (file_bytes - writeback_from < writeback_step || !sync) return;
   // Asks only to start: the run goes on while the disk writes.
-  sync_file_range(fileno(out.file), out.writeback_from, out.file_bytes - out.writeback_from,
-                  SYNC_FILE_RANGE_WRITE);
-  out.writeback_from = out.file_bytes;
+  sync_file_range(fd, writeback_from, file_bytes - writeback_from, SYNC_FILE_RANGE_WRITE);
+  writeback_from = file_bytes;
+#else
+  (void)fd, (void)sync, (void)writeback_from;
 #endif
 }
 
@@ -346,6 +351,8 @@ bool output_close(bool keep) {
   bool ok = true;
   int lock = -1;  // the temporary file stays locked until it has its new name
   if (out.file) {
+    int64_t failed_line;
+    queue_finish(&failed_line);  // what the second thread holds goes first
     flate_abandon();  // a stop inside a compressed stream
     ok = output_write_buffer();
     int fd = fileno(out.file);

@@ -1,7 +1,10 @@
 // The compress option: Flate streams that the readers accept and that give
 // back the same text, pictures and sound as the file without it.
 #include <dirent.h>
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <algorithm>
 
@@ -9,17 +12,23 @@
 
 namespace {
 
-// Converts `input` with the given compression into scratch file `name`.pdf.
-CompileResult convert(const std::string& input, bool compress, const std::string& name) {
+// Converts `input` with the given compression into scratch file `name`.pdf
+// (or into `name` itself when it is a path), compressing on a second thread
+// when `beside`.
+CompileResult convert(const std::string& input, bool compress, const std::string& name,
+                      bool beside = true) {
   CompileResult result;
-  result.path = scratch_path(name + ".pdf");
+  result.path = name[0] == '/' ? name : scratch_path(name + ".pdf");
   RunOptions options;
   options.compress = compress;
   RunHost host;
   host.console_capture = &result.console;
+  host.compress_beside = beside;
+  std::string errors;
+  if (!beside) host.diagnostics_capture = &errors;  // the tests below say it twice
   result.status = run_kestrin_on_text(reinterpret_cast<const unsigned char*>(input.data()),
                                       input.size(), result.path.c_str(), options, host);
-  result.pdf = read_file(result.path);
+  if (name[0] != '/') result.pdf = read_file(result.path);
   return result;
 }
 
@@ -97,5 +106,49 @@ TEST(Compress, CommandLineOption) {
     ProcessResult result = run_binary({option, "short.txt", "short.pdf"});
     EXPECT_EQ(result.out, success_text());
     EXPECT_NE(read_file(scratch_path("short.pdf")).find("/Filter /FlateDecode"), std::string::npos);
+  }
+}
+
+// Streams compressed on the second thread give the file, the console line
+// and the status of streams compressed where they end: many small pages with
+// a foot that names the last page, pages past the buffer between them,
+// sounds, stops on the way, and writes that fail at once or part of the way.
+TEST(Compress, SecondThreadGivesTheSameFile) {
+  std::string pages, big = "{" + std::string(70000, ' ') + "0 0 m 1 1 l S}";
+  for (int i = 0; i < 400; ++i) pages += "page " + std::to_string(i) + "\n\\f";
+  const std::string sound = "<sound 1 8000 1 8 Raw " + test_data("sound/tone-8k-u8.raw") + ">";
+  const struct {
+    const char* name;
+    std::string input;
+    const char* output;  // a path, or a scratch name
+    rlim_t file_limit;   // bytes the output may take; 0: no limit
+  } cases[] = {
+      {"many pages", "<margins 20 20 20 20 foot centre 5 9 [%p of %n]>" + pages, "many", 0},
+      {"long pages", pages + big + pages + big + "x\\f" + big, "long", 0},
+      {"sounds", pages + sound + pages + sound, "sounds", 0},
+      {"stop", pages + "text <nosuch> " + pages, "stop", 0},
+      {"stop in a long page", pages + big + "<nosuch>", "stop-long", 0},
+      {"full device", pages, "/dev/full", 0},
+      {"failing part of the way", pages + pages + pages, "limited", 20000},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    CompileResult alone, beside;
+    rlimit before;
+    getrlimit(RLIMIT_FSIZE, &before);
+    rlimit limit = before;
+    if (c.file_limit) limit.rlim_cur = c.file_limit;
+    auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &limit);
+    alone = convert(c.input, true, c.output, false);
+    beside = convert(c.input, true, c.output, true);
+    setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_EQ(beside.console, alone.console);
+    if (c.file_limit) {
+      EXPECT_EQ(beside.console.find("line 1 "), std::string::npos);  // a later one
+    }
+    EXPECT_EQ(beside.status, alone.status);
+    EXPECT_TRUE(beside.pdf == alone.pdf);
   }
 }
