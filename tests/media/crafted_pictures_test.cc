@@ -290,13 +290,16 @@ TEST(CraftedPictures, DecodedStreamsOnTwoThreadsAsOnOne) {
             &out);
   EXPECT_EQ(out, "kestrin: limited.pdf: File too large\n" + stop_text(1, 72, msg_cant_write_output));
 
-  // The soft mask goes out in writes of its own, as when it was compressed
-  // where it was written: the writes after it keep their places, and a write
-  // that fails there names the line it always named.
+  // The soft mask goes out in writes of its own (those to the PDF's
+  // descriptor), as when it was compressed where it was written: the writes
+  // after it keep their places, and a write that fails there names the line
+  // it always named.
   if (run_shell("strace -f -e trace=none true", &out) != 0) return;
   write_file(scratch_path("mask.txt"), "<image 1 rgba.png><pict+ 1 0 0 0 0>" + std::string(3000, 'x'));
   run_shell("cd '" + scratch_dir() + "' && strace -f -qq -e trace=write -e signal=none -o writes '" +
-                KESTRIN_BINARY + "' mask.txt mask.pdf >/dev/null 2>&1; grep -o '= [0-9]*$' writes",
+                KESTRIN_BINARY + "' mask.txt mask.pdf >/dev/null 2>&1; " +
+                "fd=$(grep -m1 '\"%PDF' writes | sed 's/.*write(\\([0-9]*\\),.*/\\1/'); " +
+                "grep \"write($fd,\" writes | grep -o '= [0-9]*$'",
             &out);
   const std::string pdf = read_file(scratch_path("mask.pdf"));
   std::set<size_t> ends;
