@@ -159,7 +159,12 @@ void write_soft_mask(int32_t width, int32_t height, const std::vector<unsigned c
   emit_int(height);
   emit_text("\n/BitsPerComponent 8 /ColorSpace /DeviceGray");
   begin_picture_stream("/Filter /FlateDecode");
+  // Written on its own, the bytes before it first, as a stream compressed
+  // where it is written goes: the channel's writes keep their places, and a
+  // write that fails names the same line.
+  output_flush();
   emit_raw_bytes(compressed.data(), compressed.size());
+  output_flush();
   end_stream_object(static_cast<int64_t>(compressed.size()));
   run.transparency_used = true;
 }

@@ -242,11 +242,15 @@ void stop_worker(FlateQueue& queue, bool abandon) {
   if (queue.worker.joinable()) queue.worker.join();
 }
 
-// Starts the worker with every signal blocked: they are the composing
-// thread's to take. False when the system gives no thread.
+// Starts the worker with the signals from outside blocked: they are the
+// composing thread's to take. Those its own writes or faults raise stay open,
+// so that a closed pipe ends the run by SIGPIPE as a write of the composing
+// thread would. False when the system gives no thread.
 bool start_worker(FlateQueue& queue) {
   sigset_t all, before;
   sigfillset(&all);
+  for (int own : {SIGPIPE, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP, SIGSYS})
+    sigdelset(&all, own);
   pthread_sigmask(SIG_BLOCK, &all, &before);
   bool started = true;
   try {

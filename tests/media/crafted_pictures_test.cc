@@ -6,6 +6,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <set>
+#include <sstream>
 
 #include "crafted_pictures.h"
 #include "test_support.h"
@@ -287,6 +289,26 @@ TEST(CraftedPictures, DecodedStreamsOnTwoThreadsAsOnOne) {
                 "' limited.txt limited.pdf",
             &out);
   EXPECT_EQ(out, "kestrin: limited.pdf: File too large\n" + stop_text(1, 72, msg_cant_write_output));
+
+  // The soft mask goes out in writes of its own (those to the PDF's
+  // descriptor), as when it was compressed where it was written: the writes
+  // after it keep their places, and a write that fails there names the line
+  // it always named.
+  if (run_shell("strace -f -e trace=none true", &out) != 0) return;
+  write_file(scratch_path("mask.txt"), "<image 1 rgba.png><pict+ 1 0 0 0 0>" + std::string(3000, 'x'));
+  run_shell("cd '" + scratch_dir() + "' && strace -f -qq -e trace=write -e signal=none -o writes '" +
+                KESTRIN_BINARY + "' mask.txt mask.pdf >/dev/null 2>&1; " +
+                "fd=$(grep -m1 '\"%PDF' writes | sed 's/.*write(\\([0-9]*\\),.*/\\1/'); " +
+                "grep \"write($fd,\" writes | grep -o '= [0-9]*$'",
+            &out);
+  const std::string pdf = read_file(scratch_path("mask.pdf"));
+  std::set<size_t> ends;
+  size_t at = 0;
+  std::istringstream sizes(out);
+  for (std::string equals, size; sizes >> equals >> size;) ends.insert(at += std::stoul(size));
+  const size_t begin = pdf.find("stream\r\n", pdf.find("/ColorSpace /DeviceGray")) + 8;
+  EXPECT_TRUE(ends.count(begin) && ends.count(pdf.find("\r\nendstream", begin)))
+      << "the mask's data at " << begin;
 }
 
 // A picture from a pipe is read through (as jpg+ reads one): the same PDF as

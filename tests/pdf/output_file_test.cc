@@ -273,6 +273,25 @@ TEST(OutputFile, EndingSignalsLeaveNothing) {
   EXPECT_EQ(names_in(scratch_dir()), expected);
 }
 
+// A PDF written to a pipe its reader closed early ends the run by SIGPIPE,
+// whichever thread wrote the bytes: pages compressed beside the composing
+// (-z) and pictures that are compressed again go through the second thread.
+TEST(OutputFile, ClosedPipeEndsTheRunBySigpipe) {
+  std::string pages;
+  for (int page = 0; page < 3000; ++page) pages += "page " + std::to_string(page) + "\f";
+  write_file(scratch_path("pages.txt"), pages);
+  struct sigaction inherited;
+  sigaction(SIGPIPE, nullptr, &inherited);
+  if (inherited.sa_handler == SIG_IGN) GTEST_SKIP() << "SIGPIPE ignored here";
+  for (const char* option : {"", "-z"}) {
+    std::string out = shell("(" + kestrin + " " + option + " pages.txt - 2>/dev/null; " +
+                            "echo status $? >status.txt) | head -c 100 >/dev/null; cat status.txt");
+    EXPECT_NE(out.find("status 141"), std::string::npos) << option << ": " << out;
+  }
+  unlink(scratch_path("pages.txt").c_str());
+  unlink(scratch_path("status.txt").c_str());
+}
+
 // Where the temporary file has a name from the start (no O_TMPFILE), every
 // signal that ends the process removes it; a writer killed outright leaves
 // it, and a later run writing that output removes it once it has rested.
