@@ -89,34 +89,24 @@ std::string folder_prefix(const std::string& folder) {
   return folder.empty() || folder.back() == '/' ? folder : folder + "/";
 }
 
-// The signals whose default action ends the process, and whether they come
-// from outside (they may be held back) rather than from a fault of the
-// program itself.
-struct EndingSignal {
-  int number;
-  bool from_outside;
-};
-const EndingSignal ending_signals[] = {
-    {SIGHUP, true},    {SIGINT, true},     {SIGQUIT, true},   {SIGILL, false},
-    {SIGTRAP, false},  {SIGABRT, false},   {SIGBUS, false},   {SIGFPE, false},
-    {SIGUSR1, true},   {SIGSEGV, false},   {SIGUSR2, true},   {SIGPIPE, true},
-    {SIGALRM, true},   {SIGTERM, true},    {SIGXCPU, true},   {SIGVTALRM, true},
-    {SIGPROF, true},   {SIGSYS, false},
+// The signals whose default action ends the process.
+const int ending_signals[] = {
+    SIGHUP,  SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT,   SIGBUS,  SIGFPE, SIGUSR1,
+    SIGSEGV, SIGUSR2, SIGPIPE, SIGALRM, SIGTERM, SIGXCPU, SIGVTALRM, SIGPROF, SIGSYS,
 #ifdef SIGSTKFLT
-    {SIGSTKFLT, true},
+    SIGSTKFLT,
 #endif
 #ifdef SIGPOLL
-    {SIGPOLL, true},
+    SIGPOLL,
 #endif
 #ifdef SIGPWR
-    {SIGPWR, true},
+    SIGPWR,
 #endif
 };
 
 template <typename Body>
-void for_each_ending_signal(bool outside_only, Body body) {
-  for (const EndingSignal& signal : ending_signals)
-    if (signal.from_outside || !outside_only) body(signal.number);
+void for_each_ending_signal(Body body) {
+  for (int number : ending_signals) body(number);
 #ifdef SIGRTMIN
   for (int number = SIGRTMIN; number <= SIGRTMAX; ++number) body(number);
 #endif
@@ -254,7 +244,7 @@ void guard_against_signals() {
   struct sigaction action {};
   action.sa_handler = remove_temp_file_and_reraise;
   sigemptyset(&action.sa_mask);
-  for_each_ending_signal(false, [&action](int number) {
+  for_each_ending_signal([&action](int number) {
     struct sigaction previous;
     if (sigaction(number, nullptr, &previous) == 0 && !(previous.sa_flags & SA_SIGINFO) &&
         previous.sa_handler == SIG_DFL)
@@ -270,6 +260,6 @@ void hold_signals(bool hold) {
   }
   sigset_t set;
   sigemptyset(&set);
-  for_each_ending_signal(true, [&set](int number) { sigaddset(&set, number); });
+  for_each_ending_signal([&set](int number) { sigaddset(&set, number); });
   sigprocmask(SIG_BLOCK, &set, &before);
 }

@@ -24,7 +24,9 @@ void temp_files_remove_stale(const std::string& folder, const std::string& base)
 // named temporary file (those whose handling nobody else has taken).
 void guard_against_signals();
 
-// Holds back (true) or lets through (false) the signals that end the
-// process from outside: while a temporary file gets a name the signal
-// handler does not know yet, and while the output itself is overwritten.
+// Holds back (true) or lets through (false) every signal that ends the
+// process, as another process may send any of them (kill -ABRT too): while a
+// temporary file gets a name the signal handler does not know yet, and while
+// the output itself is overwritten. A fault of the program's own still ends
+// it at once, as the system does not hold those back.
 void hold_signals(bool hold);
