@@ -26,6 +26,7 @@
 
 #include "diagnostics.h"
 #include "pdf.h"
+#include "output_thread.h"
 
 #ifndef __EMSCRIPTEN__  // the WebAssembly build has no threads
 #define KESTRIN_FLATE_THREAD 1
@@ -159,12 +160,8 @@ bool start_worker(FlateStream& flate) {
   w.handed = w.done = 0;
   w.closing = w.failed = w.worker_waits = w.caller_waits = false;
   w.error_number = 0;
-  try {
-    w.thread = std::thread(work, &flate);
-  } catch (const std::system_error&) {
-    return false;
-  }
-  return true;
+  FlateStream* stream = &flate;
+  return start_output_thread(w.thread, [stream] { work(stream); });
 }
 
 // Passes a write failure of the worker on to the channel.

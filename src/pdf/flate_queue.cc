@@ -17,6 +17,7 @@
 
 #include "diagnostics.h"
 #include "pdf.h"
+#include "output_thread.h"
 
 #if defined(__EMSCRIPTEN__) && !defined(__EMSCRIPTEN_PTHREADS__)
 // No threads: every stream is compressed where it ends.
@@ -242,31 +243,12 @@ void stop_worker(FlateQueue& queue, bool abandon) {
   if (queue.worker.joinable()) queue.worker.join();
 }
 
-// Starts the worker with the signals from outside blocked: they are the
-// composing thread's to take. Those its own writes or faults raise stay open,
-// so that a closed pipe ends the run by SIGPIPE as a write of the composing
-// thread would. False when the system gives no thread.
-bool start_worker(FlateQueue& queue) {
-  sigset_t all, before;
-  sigfillset(&all);
-  for (int own : {SIGPIPE, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP, SIGSYS})
-    sigdelset(&all, own);
-  pthread_sigmask(SIG_BLOCK, &all, &before);
-  bool started = true;
-  try {
-    queue.worker = std::thread(work, &queue);
-  } catch (const std::system_error&) {
-    started = false;
-  }
-  pthread_sigmask(SIG_SETMASK, &before, nullptr);
-  return started;
-}
-
 FlateQueue* make_queue() {
   std::unique_ptr<FlateQueue, FlateQueueDeleter> queue(new FlateQueue);
   queue->file = run.output_file.file;
   queue->sync = run.options.sync;
-  if (!start_worker(*queue)) return nullptr;
+  FlateQueue* raw = queue.get();
+  if (!start_output_thread(queue->worker, [raw] { work(raw); })) return nullptr;
   return queue.release();
 }
 
@@ -348,6 +330,22 @@ int64_t current_line() {
 }
 
 }  // namespace
+
+bool start_output_thread(std::thread& thread, std::function<void()> body) {
+  sigset_t all, before;
+  sigfillset(&all);
+  for (int own : {SIGPIPE, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP, SIGSYS})
+    sigdelset(&all, own);
+  pthread_sigmask(SIG_BLOCK, &all, &before);
+  bool started = true;
+  try {
+    thread = std::thread(std::move(body));
+  } catch (const std::system_error&) {
+    started = false;
+  }
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  return started;
+}
 
 void FlateQueueDeleter::operator()(FlateQueue* queue) const {
   stop_worker(*queue, true);
